@@ -1,0 +1,98 @@
+// The serial port object: the one seam between the programs and the platform's serial services.
+// Both programs prepare a port in exactly the same way through it; the backend that carries it is
+// picked by the build (serial_port_posix.cpp or serial_port_windows.cpp).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace zentavol {
+
+// The line, in the platform's mode-command syntax ("baud=96" abbreviates 9600 bit/s). This text is
+// the single definition of the line settings on every platform: the Windows backend hands it to
+// BuildCommDCBA, the POSIX backend interprets it with parse_line_settings.
+inline constexpr std::size_t kLineSettingsBufferSize = 100;
+inline constexpr char kLineSettings[kLineSettingsBufferSize] =
+    "baud=96 parity=n data=8 stop=1 xon=on dtr=on rts=on";
+
+// Timeouts, in milliseconds, with the meaning of the Windows COMMTIMEOUTS record: a read returns
+// at once with whatever is waiting (up to the asked count), or after about one second with
+// nothing; a write of n bytes may take at most 2*n ms.
+inline constexpr std::uint32_t kReadIntervalTimeout = 0xFFFFFFFF;
+inline constexpr std::uint32_t kReadTotalTimeoutMultiplier = 0;
+inline constexpr std::uint32_t kReadTotalTimeoutConstant = 1000;
+inline constexpr std::uint32_t kWriteTotalTimeoutMultiplier = 2;
+inline constexpr std::uint32_t kWriteTotalTimeoutConstant = 0;
+
+// The event word bit that says characters have been received (EV_RXCHAR).
+inline constexpr std::uint32_t kEventReceivedChar = 0x0001;
+
+// The standard flow-control characters.
+inline constexpr unsigned char kXon = 0x11;
+inline constexpr unsigned char kXoff = 0x13;
+
+// What the line-settings text says, item by item.
+struct LineSettings {
+    std::uint32_t baud = 0;  // bit/s, abbreviations expanded
+    char parity = 'n';       // n, e, o, m or s
+    int data_bits = 8;
+    int stop_bits = 1;
+    bool xon_xoff = false;
+    bool dtr = false;
+    bool rts = false;
+
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
+// Interprets a mode-command text such as kLineSettings; nothing when an item is unknown or
+// malformed.
+std::optional<LineSettings> parse_line_settings(std::string_view text);
+
+struct ReadResult {
+    bool ok = false;
+    std::size_t count = 0;
+};
+
+// A thin, move-only owner of one open port handle. Every operation blocks until it ends or its
+// timeout runs out; results are plain flags and counts, nothing is thrown.
+class SerialPort {
+  public:
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(SerialPort&& other) noexcept;
+    SerialPort& operator=(SerialPort&& other) noexcept;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens the port by the name exactly as typed, exclusively, never creating anything.
+    bool open(const char* name);
+    // Applies the timeouts, then the line settings; a step the platform rejects passes silently
+    // and does not keep the next one from being tried.
+    void configure();
+    // True only when every byte went out within the write limit.
+    bool write(std::span<const std::uint8_t> bytes);
+    // Blocks until received characters are waiting; the event word has kEventReceivedChar set
+    // then, and lacks it when the wait failed or the line is gone.
+    std::uint32_t wait_for_received();
+    ReadResult read(std::span<std::uint8_t> buffer);
+    void close();
+
+    bool is_open() const { return handle_ != kNoHandle; }
+
+  private:
+    static constexpr std::intptr_t kNoHandle = -1;  // also INVALID_HANDLE_VALUE's bits
+    std::intptr_t handle_ = kNoHandle;
+};
+
+// The few other platform facts a program needs.
+
+// A console that has gone away must only make console writes fail, never end the process.
+void ignore_broken_pipe();
+// Blocks the thread for the whole duration.
+void pause_for(std::chrono::milliseconds duration);
+
+}  // namespace zentavol

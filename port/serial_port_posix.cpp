@@ -1,0 +1,302 @@
+// POSIX backend of the serial port object, on termios.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "serial_port.h"
+
+namespace zentavol {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int fd_of(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+// Exclusive mode outlives its holder on a pseudo-terminal whose far end stays open, which would
+// lock the port's owner out after a Ctrl+C; there the advisory lock alone must do.
+bool is_pseudo_terminal(int fd) {
+    char name[128] = {};
+    if (::ttyname_r(fd, name, sizeof name) != 0) {
+        return false;
+    }
+    const std::string_view path(name);
+    return path.starts_with("/dev/pts/") || path.starts_with("/dev/pty") ||
+           path.starts_with("/dev/ttyp");
+}
+
+bool set_nonblocking(int fd, bool on) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) {
+        return false;
+    }
+    return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+speed_t speed_for(std::uint32_t baud) {
+    switch (baud) {
+        case 110:
+            return B110;
+        case 150:
+            return B150;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        default:
+            return B0;
+    }
+}
+
+tcflag_t size_flag(int data_bits) {
+    switch (data_bits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+void apply_timeouts(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return;
+    }
+    // An interval timeout of MAXDWORD with a constant total: return what is waiting at once, or
+    // wait up to the constant (in tenths of a second) for the first byte.
+    static_assert(kReadIntervalTimeout == 0xFFFFFFFF && kReadTotalTimeoutMultiplier == 0);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = static_cast<cc_t>(kReadTotalTimeoutConstant / 100);
+    ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+void apply_line_settings(int fd, const LineSettings& line) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+        // Raw: every byte passes unchanged in both directions.
+        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                              ICRNL | IXANY | INPCK | IXON | IXOFF);
+        tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+        tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+        tio.c_cflag |= size_flag(line.data_bits) | CLOCAL | CREAD;
+        if (line.stop_bits == 2) {
+            tio.c_cflag |= CSTOPB;
+        }
+        if (line.parity != 'n') {
+            tio.c_cflag |= PARENB;
+            tio.c_cflag |= (line.parity == 'o' || line.parity == 'm') ? PARODD : 0;
+#ifdef CMSPAR
+            tio.c_cflag |= (line.parity == 'm' || line.parity == 's') ? CMSPAR : 0;
+#endif
+        }
+        if (line.xon_xoff) {
+            tio.c_iflag |= IXON | IXOFF;
+            tio.c_cc[VSTART] = kXon;
+            tio.c_cc[VSTOP] = kXoff;
+        }
+        ::cfsetispeed(&tio, speed_for(line.baud));
+        ::cfsetospeed(&tio, speed_for(line.baud));
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    int raise = 0;
+    int lower = 0;
+    (line.dtr ? raise : lower) |= TIOCM_DTR;
+    (line.rts ? raise : lower) |= TIOCM_RTS;
+    if (raise != 0) {
+        ::ioctl(fd, TIOCMBIS, &raise);  // a pseudo-terminal has no modem lines and refuses
+    }
+    if (lower != 0) {
+        ::ioctl(fd, TIOCMBIC, &lower);
+    }
+}
+
+int poll_timeout_ms(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// Bytes still queued for the line; a driver that cannot tell counts as drained.
+int output_queued(int fd) {
+    int queued = 0;
+    return ::ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+    close();
+}
+
+SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kNoHandle;
+}
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = kNoHandle;
+    }
+    return *this;
+}
+
+bool SerialPort::open(const char* name) {
+    close();
+    // Non-blocking, so that a port without carrier cannot hang the open.
+    const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool exclusive =
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        (is_pseudo_terminal(fd) || ::ioctl(fd, TIOCEXCL) == 0 || errno == ENOTTY);
+    if (!exclusive || !set_nonblocking(fd, false)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+void SerialPort::configure() {
+    const int fd = fd_of(handle_);
+    apply_timeouts(fd);
+    if (const auto line = parse_line_settings(kLineSettings)) {
+        apply_line_settings(fd, *line);
+    }
+}
+
+bool SerialPort::write(std::span<const std::uint8_t> bytes) {
+    const int fd = fd_of(handle_);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(kWriteTotalTimeoutMultiplier * bytes.size() +
+                                                 kWriteTotalTimeoutConstant);
+    // Non-blocking for the write alone, so that a line held by flow control cannot keep it past
+    // its limit.
+    if (!set_nonblocking(fd, true)) {
+        return false;
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            break;
+        }
+        const int timeout = poll_timeout_ms(deadline);
+        if (timeout == 0) {
+            break;
+        }
+        pollfd room{fd, POLLOUT, 0};
+        const int ready = ::poll(&room, 1, timeout);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            break;
+        }
+    }
+    set_nonblocking(fd, false);
+    if (sent < bytes.size()) {
+        return false;
+    }
+    // The write ends when its bytes have left for the line, as on Windows: a driver that queues
+    // them while flow control holds the line must not make a held write look whole.
+    while (const int queued = output_queued(fd)) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            ::tcflush(fd, TCOFLUSH);  // what the limit did not let out is not sent later
+            return false;
+        }
+        // About the time the queued characters take on the line, but never past the limit.
+        pause_for(std::min(std::chrono::milliseconds(queued),
+                           std::chrono::ceil<std::chrono::milliseconds>(left)));
+    }
+    return true;
+}
+
+std::uint32_t SerialPort::wait_for_received() {
+    pollfd input{fd_of(handle_), POLLIN, 0};
+    while (::poll(&input, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+    if ((input.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        // A hung-up terminal reports itself readable for ever; only bytes really waiting count.
+        int waiting = 0;
+        return ::ioctl(input.fd, FIONREAD, &waiting) == 0 && waiting > 0 ? kEventReceivedChar : 0;
+    }
+    return (input.revents & POLLIN) != 0 ? kEventReceivedChar : 0;
+}
+
+ReadResult SerialPort::read(std::span<std::uint8_t> buffer) {
+    ssize_t n = 0;
+    do {
+        n = ::read(fd_of(handle_), buffer.data(), buffer.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return {};
+    }
+    return {true, static_cast<std::size_t>(n)};
+}
+
+void SerialPort::close() {
+    if (handle_ != kNoHandle) {
+        ::close(fd_of(handle_));
+        handle_ = kNoHandle;
+    }
+}
+
+void ignore_broken_pipe() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void pause_for(std::chrono::milliseconds duration) {
+    timespec wake{};
+    ::clock_gettime(CLOCK_MONOTONIC, &wake);
+    const auto total_ns = duration.count() * 1'000'000LL + wake.tv_nsec;
+    wake.tv_sec += static_cast<time_t>(total_ns / 1'000'000'000LL);
+    wake.tv_nsec = static_cast<long>(total_ns % 1'000'000'000LL);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace zentavol

@@ -1,0 +1,54 @@
+// Shared pieces of the tests that run the built programs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "child_process.h"
+#include "pty_pair.h"
+
+namespace zentavol::test {
+
+inline constexpr const char* kReceiver = ZENTAVOL_RECEIVER;
+inline constexpr const char* kSender = ZENTAVOL_SENDER;
+inline constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;\n";
+
+// Bytes that pass a raw XON/XOFF line unchanged: everything but the two flow-control characters.
+inline std::string line_safe_bytes(std::size_t count) {
+    std::string bytes;
+    std::uint32_t state = 12345;
+    while (bytes.size() < count) {
+        state = state * 1103515245u + 12345u;
+        const auto byte = static_cast<char>(state >> 24);
+        if (byte != 0x11 && byte != 0x13) {
+            bytes.push_back(byte);
+        }
+    }
+    return bytes;
+}
+
+// A receiver started in its own folder on a pty, waited for until it has configured the port.
+class RunningReceiver {
+  public:
+    explicit RunningReceiver(const std::string& port, const std::filesystem::path& cwd,
+                             PtyPair* line = nullptr)
+        : cwd_(cwd),
+          child_(ChildOptions{.argv = {kReceiver, port}, .cwd = cwd, .stdout_path = out_ / "out"}) {
+        EXPECT_TRUE(eventually([&] { return output() == kAnnouncement; }, 5s)) << output();
+        if (line != nullptr) {
+            EXPECT_TRUE(eventually([&] { return is_configured_line(line->slave_termios()); }, 5s));
+        }
+    }
+    std::string output() const { return child_.output(); }
+    std::string echo() const { return output().substr(std::string(kAnnouncement).size()); }
+    std::string capture() const { return file_bytes(cwd_ / "zentavol.dat"); }
+    ChildProcess& process() { return child_; }
+
+  private:
+    TempDir out_;
+    std::filesystem::path cwd_;
+    ChildProcess child_;
+};
+
+}  // namespace zentavol::test

@@ -1,0 +1,194 @@
+// The sender as its users meet it: the built program on a pty pair made by the test.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "program_fixture.h"
+
+namespace zentavol::test {
+namespace {
+
+using namespace std::string_literals;
+
+// One record as it arrives at the far end, with the time its first byte came.
+struct Arrival {
+    std::string bytes;
+    Clock::duration at;
+};
+
+// Collects what the far end receives until the sender ends; chunks that come closer together than
+// half a second belong to one record.
+std::vector<Arrival> arrivals_until_exit(PtyPair& line, ChildProcess& sender,
+                                         std::chrono::seconds timeout) {
+    std::vector<Arrival> arrivals;
+    const auto start = Clock::now();
+    auto last = start - 1h;
+    while (sender.running() && Clock::now() - start < timeout) {
+        const std::string chunk = line.receive_for(20ms);
+        if (chunk.empty()) {
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now - last > 500ms) {
+            arrivals.push_back({"", now - start});
+        }
+        arrivals.back().bytes += chunk;
+        last = now;
+    }
+    return arrivals;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+TEST(SenderStart, FailuresAreReportedInOrderWithTheirStatus) {
+    PtyPair line;
+    TempDir dir;
+    write_file(dir / "data", "abc\n");
+    std::filesystem::create_directory(dir / "folder");
+    const std::string port = line.slave_path();
+    const std::string bad_port = (dir / "COM9").string();
+    const struct {
+        const char* name;
+        std::vector<std::string> argv;
+        int status;
+        const char* output;
+    } cases[] = {
+        {"no argument", {kSender}, 2, "usage zentavol COM datafile\n"},
+        {"one argument", {kSender, port}, 2, "usage zentavol COM datafile\n"},
+        {"bad port, bad file", {kSender, bad_port, (dir / "none").string()}, 1, "error open COM\n"},
+        {"bad port, good file",
+         {kSender, bad_port, (dir / "data").string()},
+         1,
+         "error open COM\n"},
+        {"missing file", {kSender, port, (dir / "none").string()}, 1, "cannot find datafile\n"},
+        {"file is a folder",
+         {kSender, port, (dir / "folder").string()},
+         1,
+         "cannot find datafile\n"},
+    };
+    for (const auto& c : cases) {
+        const auto result = run_to_end({.argv = c.argv, .cwd = dir.path()}, 5s);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.output, c.output) << c.name;
+    }
+    EXPECT_EQ(line.receive_for(200ms), "") << "nothing may be sent";
+}
+
+TEST(SenderStart, APortHeldByAnotherProgramIsRefused) {
+    PtyPair line;
+    const int holder = ::open(line.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TempDir dir;
+    write_file(dir / "data", "abc\n");
+    const auto result =
+        run_to_end({.argv = {kSender, line.slave_path(), (dir / "data").string()}}, 5s);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "error open COM\n");
+    ::close(holder);
+}
+
+TEST(SenderPlayback, AnEmptyFileConfiguresThePortSendsNothingAndEndsAtOnce) {
+    PtyPair line(PtyPair::Start::kTerminalDefaults);
+    TempDir dir;
+    write_file(dir / "data", "");
+    const auto start = Clock::now();
+    const auto result =
+        run_to_end({.argv = {kSender, line.slave_path(), (dir / "data").string()}}, 5s);
+    EXPECT_LT(Clock::now() - start, 900ms);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "Press CtrlC to break;\n");
+    EXPECT_TRUE(is_configured_line(line.slave_termios()));
+    EXPECT_EQ(line.receive_for(100ms), "");
+}
+
+TEST(SenderPlayback, EachPieceGoesOutAsOneRecordOneASecond) {
+    const std::string line98(98, 'L');
+    const struct {
+        const char* name;
+        std::string data;
+        std::vector<std::string> records;
+    } cases[] = {
+        {"CR LF line", "abc\r\n", {"abc\r\n\0"s}},
+        {"98 bytes then LF", line98 + "\n", {line98 + "\0"s, "\n\0"s}},
+        {"last line without LF", "one\ntwo", {"one\n\0"s, "two\0"s}},
+        {"inner zero", "ab\0cd\n"s, {"ab\0cd\n\0"s}},
+        {"leading zero", "\0ef\n"s, {"\0ef\n\0"s}},
+    };
+    for (const auto& c : cases) {
+        PtyPair line;
+        TempDir dir;
+        write_file(dir / "data", c.data);
+        ChildProcess sender({.argv = {kSender, line.slave_path(), (dir / "data").string()},
+                             .stdout_path = dir / "out"});
+        const auto arrivals = arrivals_until_exit(line, sender, 10s);
+        EXPECT_EQ(sender.wait_exit(5s), 0) << c.name;
+        EXPECT_EQ(sender.output(), "Press CtrlC to break;\n") << c.name;
+        std::vector<std::string> records;
+        for (const auto& arrival : arrivals) {
+            records.push_back(arrival.bytes);
+        }
+        EXPECT_EQ(records, c.records) << c.name;
+        for (std::size_t i = 1; i < arrivals.size(); ++i) {
+            EXPECT_NEAR(seconds(arrivals[i].at - arrivals[i - 1].at), 1.0, 0.25) << c.name;
+        }
+    }
+}
+
+TEST(SenderPlayback, RecordsAreOneSecondApartAndThePauseFollowsTheLast) {
+    PtyPair line;
+    TempDir dir;
+    write_file(dir / "data", "1\n2\n3\n4\n");
+    const auto start = Clock::now();
+    ChildProcess sender({.argv = {kSender, line.slave_path(), (dir / "data").string()},
+                         .stdout_path = dir / "out"});
+    const auto arrivals = arrivals_until_exit(line, sender, 15s);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(sender.wait_exit(5s), 0);
+    ASSERT_EQ(arrivals.size(), 4u);
+    EXPECT_LT(seconds(arrivals[0].at), 0.5) << "the first record goes out at once";
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        EXPECT_NEAR(seconds(arrivals[i].at - arrivals[i - 1].at), 1.0, 0.15);
+    }
+    EXPECT_NEAR(seconds(took), 4.0, 0.5);
+}
+
+TEST(SenderPlayback, AWriteHeldByXoffIsReportedAndPlaybackGoesOn) {
+    PtyPair line;
+    TempDir dir;
+    write_file(dir / "data", "first\nsecond\nthird\n");
+    ChildProcess sender({.argv = {kSender, line.slave_path(), (dir / "data").string()},
+                         .stdout_path = dir / "out"});
+    ASSERT_EQ(line.receive(7, 3s), "first\n\0"s);
+    line.send("\x13");  // XOFF: hold the line
+    ASSERT_TRUE(eventually(
+        [&] { return sender.output().find("write comm error") != std::string::npos; }, 3s));
+    const auto error_seen = Clock::now();
+    line.send("\x11");  // XON
+    const std::string third = line.receive(7, 3s);
+    const auto third_at = Clock::now();
+    EXPECT_EQ(third, "third\n\0"s) << "the held record is not sent later";
+    EXPECT_NEAR(seconds(third_at - error_seen), 1.0, 0.3);
+    EXPECT_EQ(sender.wait_exit(5s), 1);
+    EXPECT_EQ(sender.output(), "Press CtrlC to break;\nwrite comm error\n");
+}
+
+TEST(SenderPlayback, AConsoleThatHasGoneAwayDoesNotCutPlaybackShort) {
+    PtyPair line;
+    TempDir dir;
+    write_file(dir / "data", "a\nb\n");
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    ::close(pipe_fds[0]);
+    ChildProcess sender(
+        {.argv = {kSender, line.slave_path(), (dir / "data").string()}, .stdout_fd = pipe_fds[1]});
+    ::close(pipe_fds[1]);
+    EXPECT_EQ(line.receive(6, 5s), "a\n\0b\n\0"s);
+    EXPECT_EQ(sender.wait_exit(5s), 0);
+}
+
+}  // namespace
+}  // namespace zentavol::test

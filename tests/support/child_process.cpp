@@ -1,0 +1,117 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "pty_pair.h"
+
+namespace zentavol::test {
+
+ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.stdout_path) {
+    std::vector<char*> argv;
+    for (const auto& arg : options.argv) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid_ == 0) {
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        const int null_fd = ::open("/dev/null", O_RDWR);
+        ::dup2(null_fd, STDIN_FILENO);
+        int out = options.stdout_fd;
+        if (out < 0 && !options.stdout_path.empty()) {
+            out = ::open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        }
+        ::dup2(out >= 0 ? out : null_fd, STDOUT_FILENO);
+        for (const auto& setting : options.environment) {
+            ::putenv(const_cast<char*>(setting.c_str()));
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!wait_status_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+}
+
+std::optional<int> ChildProcess::wait_exit(std::chrono::milliseconds timeout) {
+    eventually([this] { return !running(); }, timeout);
+    if (!wait_status_ || !WIFEXITED(*wait_status_)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(*wait_status_);
+}
+
+bool ChildProcess::ended_by_signal(int signal_number) const {
+    return wait_status_ && WIFSIGNALED(*wait_status_) && WTERMSIG(*wait_status_) == signal_number;
+}
+
+bool ChildProcess::running() {
+    if (wait_status_) {
+        return false;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        wait_status_ = status;
+        return false;
+    }
+    return true;
+}
+
+void ChildProcess::send_signal(int signal_number) {
+    if (!wait_status_) {
+        ::kill(pid_, signal_number);
+    }
+}
+
+std::chrono::milliseconds ChildProcess::cpu_time() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14 || index == 15) {
+            ticks += std::stol(field);
+        }
+    }
+    return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+std::string ChildProcess::output() const {
+    return file_bytes(stdout_path_);
+}
+
+RunResult run_to_end(ChildOptions options, std::chrono::milliseconds timeout) {
+    TempDir out_dir;
+    if (options.stdout_path.empty() && options.stdout_fd < 0) {
+        options.stdout_path = out_dir / "stdout";
+    }
+    ChildProcess child(options);
+    RunResult result;
+    result.status = child.wait_exit(timeout);
+    result.output = child.output();
+    return result;
+}
+
+}  // namespace zentavol::test
