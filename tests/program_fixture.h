@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 #include "pty_pair.h"
@@ -26,6 +27,38 @@ inline std::string line_safe_bytes(std::size_t count) {
         }
     }
     return bytes;
+}
+
+// One record as it arrives at the far end, with the time its first byte came.
+struct Arrival {
+    std::string bytes;
+    Clock::duration at;
+};
+
+// Collects what the far end receives until the sender ends; chunks that come closer together than
+// half a second belong to one record.
+inline std::vector<Arrival> arrivals_until_exit(PtyPair& line, ChildProcess& sender,
+                                                std::chrono::seconds timeout) {
+    std::vector<Arrival> arrivals;
+    const auto start = Clock::now();
+    auto last = start - 1h;
+    while (sender.running() && Clock::now() - start < timeout) {
+        const std::string chunk = line.receive_for(20ms);
+        if (chunk.empty()) {
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now - last > 500ms) {
+            arrivals.push_back({"", now - start});
+        }
+        arrivals.back().bytes += chunk;
+        last = now;
+    }
+    return arrivals;
+}
+
+inline double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
 }
 
 // A receiver started in its own folder on a pty, waited for until it has configured the port.

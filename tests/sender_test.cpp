@@ -12,38 +12,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// One record as it arrives at the far end, with the time its first byte came.
-struct Arrival {
-    std::string bytes;
-    Clock::duration at;
-};
-
-// Collects what the far end receives until the sender ends; chunks that come closer together than
-// half a second belong to one record.
-std::vector<Arrival> arrivals_until_exit(PtyPair& line, ChildProcess& sender,
-                                         std::chrono::seconds timeout) {
-    std::vector<Arrival> arrivals;
-    const auto start = Clock::now();
-    auto last = start - 1h;
-    while (sender.running() && Clock::now() - start < timeout) {
-        const std::string chunk = line.receive_for(20ms);
-        if (chunk.empty()) {
-            continue;
-        }
-        const auto now = Clock::now();
-        if (now - last > 500ms) {
-            arrivals.push_back({"", now - start});
-        }
-        arrivals.back().bytes += chunk;
-        last = now;
-    }
-    return arrivals;
-}
-
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
 TEST(SenderStart, FailuresAreReportedInOrderWithTheirStatus) {
     PtyPair line;
     TempDir dir;

@@ -121,15 +121,18 @@ termios PtyPair::slave_termios() const {
     return tio;
 }
 
-bool is_configured_line(const termios& tio) {
+bool carries_line_settings(const termios& tio) {
     return ::cfgetispeed(&tio) == B9600 && ::cfgetospeed(&tio) == B9600 &&
            (tio.c_cflag & CSIZE) == CS8 && (tio.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0 &&
            (tio.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD) &&
            (tio.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF) &&
            (tio.c_iflag & (IXANY | ISTRIP | ICRNL | INLCR | IGNCR | INPCK)) == 0 &&
            (tio.c_oflag & OPOST) == 0 && (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
-           tio.c_cc[VSTART] == 0x11 && tio.c_cc[VSTOP] == 0x13 && tio.c_cc[VMIN] == 0 &&
-           tio.c_cc[VTIME] == 10;
+           tio.c_cc[VSTART] == 0x11 && tio.c_cc[VSTOP] == 0x13;
+}
+
+bool is_configured_line(const termios& tio) {
+    return carries_line_settings(tio) && tio.c_cc[VMIN] == 0 && tio.c_cc[VTIME] == 10;
 }
 
 }  // namespace zentavol::test

@@ -63,7 +63,9 @@ class PtyPair {
     std::string slave_path_;
 };
 
-// The termios that a configured port must show.
+// The line settings that a configured port must show: 9600 bit/s, 8N1, XON/XOFF, raw.
+bool carries_line_settings(const termios& tio);
+// The line settings and the read timeouts that the POSIX backend gives a configured port.
 bool is_configured_line(const termios& tio);
 
 }  // namespace zentavol::test
