@@ -2,7 +2,7 @@
 # Installs, through apt-get, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64 wine64 "$@")
+packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64 wine wine64 "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -13,5 +13,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get install -y -qq "${missing[@]}"
 fi
