@@ -1,6 +1,7 @@
 // zentavol: captures everything that arrives on a serial port into "zentavol.dat" and echoes it.
 #include <array>
 #include <cstdio>
+#include <string_view>
 
 #include "serial_port.h"
 
@@ -15,6 +16,12 @@ constexpr std::chrono::milliseconds kIdleRetryPause{50};
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailure = 1;
 constexpr int kStatusUsage = 2;
+
+constexpr const char* kHelp =
+    "usage zentavol COM\n"
+    "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
+    "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
+    "here, until Ctrl+C.";
 
 void say(const char* message) {
     std::puts(message);
@@ -38,6 +45,15 @@ void echo(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    const std::string_view first_argument = argc >= 2 ? argv[1] : "";
+    if (first_argument == "-h" || first_argument == "--help") {
+        say(kHelp);
+        return kStatusOk;
+    }
+    if (first_argument == "--version") {
+        say("zentavol " ZENTAVOL_VERSION);
+        return kStatusOk;
+    }
     if (argc < 2) {
         say("usage zentavol COM");
         return kStatusUsage;

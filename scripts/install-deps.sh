@@ -2,7 +2,8 @@
 # Installs, through apt-get, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64 wine wine64 "$@")
+packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64 wine wine64
+  clang-format clang-tidy cppcheck groff-base man-db dpkg-dev "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test: the native build, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows programs under Wine.
+# Builds everything with warnings as errors and runs every test: the code-health checks, the
+# native build with its packages, the Windows programs under Wine, and the same native tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,6 +14,7 @@ cmake --build build-windows -j "$jobs"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug -DZENTAVOL_WERROR=ON \
   -DZENTAVOL_WINDOWS_BIN_DIR="$PWD/build-windows"
 cmake --build build -j "$jobs"
+scripts/lint.sh build
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZENTAVOL_WERROR=ON \

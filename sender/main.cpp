@@ -1,5 +1,6 @@
 // zentavol-send: plays a data file out to a serial port, one line record a second.
 #include <cstdio>
+#include <string_view>
 
 #include "line_record.h"
 #include "serial_port.h"
@@ -11,6 +12,12 @@ constexpr std::chrono::milliseconds kRecordPause{1000};
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailure = 1;
 constexpr int kStatusUsage = 2;
+
+constexpr const char* kHelp =
+    "usage zentavol COM datafile\n"
+    "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS on),\n"
+    "one line record a second: each line (a longer one in pieces of 98 bytes) followed by\n"
+    "a zero byte. Stop it with Ctrl+C.";
 
 void say(const char* message) {
     std::puts(message);
@@ -38,6 +45,15 @@ std::FILE* open_data_file(const char* path) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    const std::string_view first_argument = argc >= 2 ? argv[1] : "";
+    if (first_argument == "-h" || first_argument == "--help") {
+        say(kHelp);
+        return kStatusOk;
+    }
+    if (first_argument == "--version") {
+        say("zentavol-send " ZENTAVOL_VERSION);
+        return kStatusOk;
+    }
     if (argc < 3) {
         say("usage zentavol COM datafile");
         return kStatusUsage;

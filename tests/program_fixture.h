@@ -57,6 +57,15 @@ inline std::vector<Arrival> arrivals_until_exit(PtyPair& line, ChildProcess& sen
     return arrivals;
 }
 
+inline std::vector<std::string> records_of(const std::vector<Arrival>& arrivals) {
+    std::vector<std::string> records;
+    records.reserve(arrivals.size());
+    for (const auto& arrival : arrivals) {
+        records.push_back(arrival.bytes);
+    }
+    return records;
+}
+
 inline double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }

@@ -1,10 +1,10 @@
 // The receiver as its users meet it: the built program on a pty pair made by the test.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "program_fixture.h"
@@ -86,7 +86,7 @@ TEST(ReceiverCapture, ABurstFarLongerThanOneReadIsCapturedWholeAndInOrder) {
     PtyPair line;
     TempDir cwd;
     RunningReceiver receiver(line.slave_path(), cwd.path(), &line);
-    const std::string burst = line_safe_bytes(64 * 1024);
+    const std::string burst = line_safe_bytes(std::size_t{64} * 1024);
     for (std::size_t at = 0; at < burst.size(); at += 4096) {
         line.send(std::string_view(burst).substr(at, 4096));
     }

@@ -95,11 +95,7 @@ TEST(SenderPlayback, EachPieceGoesOutAsOneRecordOneASecond) {
         const auto arrivals = arrivals_until_exit(line, sender, 10s);
         EXPECT_EQ(sender.wait_exit(5s), 0) << c.name;
         EXPECT_EQ(sender.output(), "Press CtrlC to break;\n") << c.name;
-        std::vector<std::string> records;
-        for (const auto& arrival : arrivals) {
-            records.push_back(arrival.bytes);
-        }
-        EXPECT_EQ(records, c.records) << c.name;
+        EXPECT_EQ(records_of(arrivals), c.records) << c.name;
         for (std::size_t i = 1; i < arrivals.size(); ++i) {
             EXPECT_NEAR(seconds(arrivals[i].at - arrivals[i - 1].at), 1.0, 0.25) << c.name;
         }

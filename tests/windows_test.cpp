@@ -1,9 +1,9 @@
 // The Windows programs under Wine, on pseudo-terminals made by the test and mapped to COM names
 // in a fresh Wine prefix.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -17,6 +17,9 @@ using namespace std::string_literals;
 constexpr const char* kWine = "/usr/bin/wine";
 constexpr const char* kWineServer = "/usr/bin/wineserver";
 const std::filesystem::path kWindowsBin = ZENTAVOL_WINDOWS_BIN_DIR;
+// Windows reaches ports above COM9 only through the device prefix.
+constexpr const char* kCom21 = R"(\\.\COM21)";
+constexpr const char* kCom22 = R"(\\.\COM22)";
 
 std::string without_cr(std::string text) {
     std::erase(text, '\r');
@@ -55,7 +58,7 @@ class WinePrefix : public ::testing::Environment {
 
   private:
     static void map(const std::string& name, const std::filesystem::path& target) {
-        const auto result = run_to_end({.argv = {kWine, "reg", "add", "HKLM\\Software\\Wine\\Ports",
+        const auto result = run_to_end({.argv = {kWine, "reg", "add", R"(HKLM\Software\Wine\Ports)",
                                                  "/v", name, "/d", target.string(), "/f"}},
                                        60s);
         ASSERT_EQ(result.status, 0) << "mapping " << name;
@@ -93,20 +96,18 @@ TEST(Windows, StartFailuresGiveTheirMessageAndStatus) {
     } cases[] = {
         {"receiver usage", windows_program("zentavol.exe", {}), dir.path(), 2,
          "usage zentavol COM\n"},
-        {"sender usage", windows_program("zentavol-send.exe", {"\\\\.\\COM21"}), dir.path(), 2,
+        {"sender usage", windows_program("zentavol-send.exe", {kCom21}), dir.path(), 2,
          "usage zentavol COM datafile\n"},
         // Windows reaches ports above COM9 only through the device prefix.
         {"receiver, name without prefix", windows_program("zentavol.exe", {"COM21"}), dir.path(), 1,
          "error open COM\n"},
         {"sender, name without prefix", windows_program("zentavol-send.exe", {"COM21", "x"}),
          dir.path(), 1, "error open COM\n"},
-        {"sender, missing data file",
-         windows_program("zentavol-send.exe", {"\\\\.\\COM21", "missing.txt"}), dir.path(), 1,
-         "cannot find datafile\n"},
-        {"sender, data file is a folder",
-         windows_program("zentavol-send.exe", {"\\\\.\\COM21", "blocked"}), dir.path(), 1,
-         "cannot find datafile\n"},
-        {"receiver, capture cannot be opened", windows_program("zentavol.exe", {"\\\\.\\COM21"}),
+        {"sender, missing data file", windows_program("zentavol-send.exe", {kCom21, "missing.txt"}),
+         dir.path(), 1, "cannot find datafile\n"},
+        {"sender, data file is a folder", windows_program("zentavol-send.exe", {kCom21, "blocked"}),
+         dir.path(), 1, "cannot find datafile\n"},
+        {"receiver, capture cannot be opened", windows_program("zentavol.exe", {kCom21}),
          dir / "blocked", 1, kAnnouncement + "error open zentavol.dat\n"s},
     };
     for (const auto& c : cases) {
@@ -126,7 +127,7 @@ TEST(Windows, ReceiverConfiguresTheLineAndCapturesEveryByteAcrossRuns) {
     const std::string first = "\0\r\n\r\xff plain\n\0"s;
     for (const std::string& bytes : {first, "second run\r\n"s}) {
         TempDir out;
-        ChildProcess receiver({.argv = windows_program("zentavol.exe", {"\\\\.\\COM21"}),
+        ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
                                .cwd = cwd.path(),
                                .stdout_path = out / "out"});
         ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s))
@@ -149,20 +150,16 @@ TEST(Windows, SenderPlaysRecordsOneASecond) {
     TempDir dir;
     const std::string line98(98, 'W');
     write_file(dir / "data", "abc\r\n" + line98 + "\nab\0cd\nlast"s);
-    ChildProcess sender({.argv = windows_program("zentavol-send.exe", {"\\\\.\\COM22", "data"}),
+    ChildProcess sender({.argv = windows_program("zentavol-send.exe", {kCom22, "data"}),
                          .cwd = dir.path(),
                          .stdout_path = dir / "out"});
     const auto arrivals = arrivals_until_exit(line, sender, 60s);
     EXPECT_EQ(sender.wait_exit(10s), 0);
     EXPECT_EQ(without_cr(sender.output()), "Press CtrlC to break;\n");
     EXPECT_TRUE(carries_line_settings(line.slave_termios()));
-    std::vector<std::string> records;
-    for (const auto& arrival : arrivals) {
-        records.push_back(arrival.bytes);
-    }
     const std::vector<std::string> expected = {"abc\r\n\0"s, line98 + "\0"s, "\n\0"s, "ab\0cd\n\0"s,
                                                "last\0"s};
-    EXPECT_EQ(records, expected);
+    EXPECT_EQ(records_of(arrivals), expected);
     for (std::size_t i = 1; i < arrivals.size(); ++i) {
         EXPECT_NEAR(seconds(arrivals[i].at - arrivals[i - 1].at), 1.0, 0.3);
     }
@@ -173,7 +170,7 @@ TEST(Windows, SenderReportsAWriteHeldByXoff) {
     connect(22, line.slave_path());
     TempDir dir;
     write_file(dir / "data", "first\nsecond\nthird\n");
-    ChildProcess sender({.argv = windows_program("zentavol-send.exe", {"\\\\.\\COM22", "data"}),
+    ChildProcess sender({.argv = windows_program("zentavol-send.exe", {kCom22, "data"}),
                          .cwd = dir.path(),
                          .stdout_path = dir / "out"});
     ASSERT_EQ(line.receive(7, 30s), "first\n\0"s);
@@ -198,15 +195,14 @@ TEST(Windows, SenderAndReceiverJoinedByANullModem) {
         5s));
     connect(21, std::filesystem::read_symlink(dir / "a"));
     connect(22, std::filesystem::read_symlink(dir / "b"));
-    ChildProcess receiver({.argv = windows_program("zentavol.exe", {"\\\\.\\COM21"}),
+    ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
                            .cwd = dir.path(),
                            .stdout_path = dir / "out"});
     ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s));
     std::this_thread::sleep_for(500ms);  // past the receiver's configure
     write_file(dir / "data", "one\r\ntw\0o\r\nthree"s);
     const auto sent = run_to_end(
-        {.argv = windows_program("zentavol-send.exe", {"\\\\.\\COM22", "data"}), .cwd = dir.path()},
-        60s);
+        {.argv = windows_program("zentavol-send.exe", {kCom22, "data"}), .cwd = dir.path()}, 60s);
     EXPECT_EQ(sent.status, 0);
     const std::string expected = "one\r\n\0tw\0o\r\n\0three\0"s;
     EXPECT_TRUE(eventually([&] { return file_bytes(dir / "zentavol.dat") == expected; }, 10s))
