@@ -86,6 +86,9 @@ class SerialPort {
   private:
     static constexpr std::intptr_t kNoHandle = -1;  // also INVALID_HANDLE_VALUE's bits
     std::intptr_t handle_ = kNoHandle;
+    // Set by a read that filled its whole buffer: more bytes are almost surely waiting, so the
+    // next wait need not ask the platform (a backend may ignore it).
+    bool input_pending_ = false;
 };
 
 // The few other platform facts a program needs.

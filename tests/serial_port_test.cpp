@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "pty_pair.h"
 #include "serial_port.h"
@@ -126,6 +127,27 @@ TEST_F(ConfiguredPort, ReadNeverTakesMoreThanTheCapacity) {
         total += result.count;
     }
     EXPECT_EQ(total, 1500u);
+}
+
+TEST_F(ConfiguredPort, ByteAfterAFullReadIsDeliveredAtOnce) {
+    line.send(std::string(1000, 'f'));
+    std::array<std::uint8_t, 1000> buffer{};
+    ASSERT_EQ(port.wait_for_received() & kEventReceivedChar, kEventReceivedChar);
+    ASSERT_EQ(port.read(buffer).count, 1000u);
+    std::thread late_byte([&] {
+        std::this_thread::sleep_for(200ms);
+        line.send("z");
+    });
+    const auto start = Clock::now();
+    std::size_t got = 0;
+    while (got == 0 && Clock::now() - start < 3s) {
+        if ((port.wait_for_received() & kEventReceivedChar) != 0) {
+            got = port.read(buffer).count;
+        }
+    }
+    late_byte.join();
+    EXPECT_EQ(got, 1u);
+    EXPECT_LT(elapsed_since(start), 500ms);
 }
 
 TEST_F(ConfiguredPort, WriteAtLineSpeedCompletes) {
