@@ -41,5 +41,11 @@ if [ -n "$windows" ]; then
   for entry in zentavol.exe zentavol-send.exe README.txt; do
     grep -qx "$entry" <<< "$listing" || fail "zip lacks $entry: $listing"
   done
+  # Standalone: the programs import only the system's own DLLs, no compiler runtime.
+  for exe in zentavol.exe zentavol-send.exe; do
+    imports=$(x86_64-w64-mingw32-objdump -p "$windows/$exe" | sed -n 's/.*DLL Name: //p')
+    grep -qiv -E '^(kernel32|msvcrt|api-ms-win-.*)\.dll$' <<< "$imports" &&
+      fail "$exe needs DLLs beside it: $imports"
+  done
 fi
 echo "packages ok"
