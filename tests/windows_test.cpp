@@ -35,6 +35,7 @@ class WinePrefix : public ::testing::Environment {
         dir_ = std::make_unique<TempDir>();
         ::setenv("WINEPREFIX", (dir_->path() / "prefix").c_str(), 1);
         ::setenv("WINEDEBUG", "-all", 1);
+        ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no .NET or HTML engine prompts
         ASSERT_EQ(run_to_end({.argv = {kWine, "wineboot", "-i"}}, 180s).status, 0);
         for (int n = 1; n <= 9; ++n) {
             map("COM" + std::to_string(n), dir_->path() / "unmapped");
