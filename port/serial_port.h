@@ -93,8 +93,9 @@ class SerialPort {
 
 // The few other platform facts a program needs.
 
-// A console that has gone away must only make console writes fail, never end the process.
-void ignore_broken_pipe();
+// A console that has gone away must only make console writes fail: it must neither end the
+// process nor leave a standard descriptor free for the port or the capture file to take.
+void prepare_console();
 // Blocks the thread for the whole duration.
 void pause_for(std::chrono::milliseconds duration);
 

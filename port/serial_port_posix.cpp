@@ -295,8 +295,13 @@ void SerialPort::close() {
     input_pending_ = false;
 }
 
-void ignore_broken_pipe() {
-    ::signal(SIGPIPE, SIG_IGN);
+void prepare_console() {
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            ::open("/dev/null", O_RDWR);  // takes the lowest free descriptor: this one
+        }
+    }
 }
 
 void pause_for(std::chrono::milliseconds duration) {

@@ -99,8 +99,9 @@ void SerialPort::close() {
     }
 }
 
-// Windows has no SIGPIPE: a console write to a closed pipe fails and the process goes on.
-void ignore_broken_pipe() {}
+// Windows has no SIGPIPE: a console write to a closed pipe fails and the process goes on; and
+// handles are not numbered from the lowest free one, so none can stand in for a closed stream.
+void prepare_console() {}
 
 void pause_for(std::chrono::milliseconds duration) {
     ::Sleep(static_cast<DWORD>(duration.count()));

@@ -45,6 +45,7 @@ void echo(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    zentavol::prepare_console();
     const std::string_view first_argument = argc >= 2 ? argv[1] : "";
     if (first_argument == "-h" || first_argument == "--help") {
         say(kHelp);
@@ -58,7 +59,6 @@ int main(int argc, char* argv[]) {
         say("usage zentavol COM");
         return kStatusUsage;
     }
-    zentavol::ignore_broken_pipe();
 
     zentavol::SerialPort port;
     if (!port.open(argv[1])) {

@@ -130,6 +130,18 @@ TEST(ReceiverCapture, GoesOnAfterTheReaderOfItsEchoHasGone) {
     EXPECT_TRUE(receiver.running());
 }
 
+TEST(ReceiverCapture, StartedWithoutStandardOutputCapturesAndSendsNothingBack) {
+    PtyPair line;
+    TempDir cwd;
+    ChildProcess receiver(
+        {.argv = {kReceiver, line.slave_path()}, .cwd = cwd.path(), .stdout_closed = true});
+    ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
+    line.send("kept");
+    EXPECT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "kept"; }, 5s));
+    EXPECT_EQ(line.receive_for(300ms), "") << "messages or echo went out on the line";
+    EXPECT_TRUE(receiver.running());
+}
+
 TEST(ReceiverCapture, DoesNotSpinAfterTheFarEndHangsUp) {
     auto line = std::make_unique<PtyPair>();
     TempDir cwd;

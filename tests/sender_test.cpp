@@ -140,6 +140,16 @@ TEST(SenderPlayback, AWriteHeldByXoffIsReportedAndPlaybackGoesOn) {
     EXPECT_EQ(sender.output(), "Press CtrlC to break;\nwrite comm error\n");
 }
 
+TEST(SenderPlayback, StartedWithoutStandardOutputPutsOnlyRecordsOnTheLine) {
+    PtyPair line;
+    TempDir dir;
+    write_file(dir / "data", "a\n");
+    const auto result = run_to_end(
+        {.argv = {kSender, line.slave_path(), (dir / "data").string()}, .stdout_closed = true}, 5s);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(line.receive_for(200ms), "a\n\0"s);
+}
+
 TEST(SenderPlayback, AConsoleThatHasGoneAwayDoesNotCutPlaybackShort) {
     PtyPair line;
     TempDir dir;

@@ -36,6 +36,9 @@ ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.s
             out = ::open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         }
         ::dup2(out >= 0 ? out : null_fd, STDOUT_FILENO);
+        if (options.stdout_closed) {
+            ::close(STDOUT_FILENO);
+        }
         for (const auto& setting : options.environment) {
             ::putenv(const_cast<char*>(setting.c_str()));
         }
