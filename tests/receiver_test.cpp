@@ -212,10 +212,14 @@ TEST(ReceiverStart, ThePortOpensAgainForItsOwnerAfterCtrlC) {
     ASSERT_EQ(::fchmod(line.slave(), 0666), 0);
     TempDir cwd;
     ASSERT_EQ(::chmod(cwd.path().c_str(), 0777), 0);
-    ::chmod(std::filesystem::path(kReceiver).parent_path().c_str(), 0755);
-    const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534",
-                                                "--regid=65534",    "--clear-groups",
-                                                kReceiver,          line.slave_path()};
+    // A copy that the ordinary user can reach wherever the build tree lies.
+    TempDir bin;
+    ASSERT_EQ(::chmod(bin.path().c_str(), 0755), 0);
+    const auto receiver_copy = bin / "zentavol";
+    std::filesystem::copy_file(kReceiver, receiver_copy);
+    const std::vector<std::string> as_nobody = {"/usr/bin/setpriv",     "--reuid=65534",
+                                                "--regid=65534",        "--clear-groups",
+                                                receiver_copy.string(), line.slave_path()};
     for (int run = 0; run < 2; ++run) {
         TempDir out;
         ::chmod(out.path().c_str(), 0777);
