@@ -39,9 +39,6 @@ ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.s
         if (options.stdout_closed) {
             ::close(STDOUT_FILENO);
         }
-        for (const auto& setting : options.environment) {
-            ::putenv(const_cast<char*>(setting.c_str()));
-        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

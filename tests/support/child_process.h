@@ -14,10 +14,9 @@ namespace zentavol::test {
 struct ChildOptions {
     std::vector<std::string> argv;
     std::filesystem::path cwd;
-    std::filesystem::path stdout_path;     // standard output goes to this file ...
-    int stdout_fd = -1;                    // ... or to this descriptor
-    bool stdout_closed = false;            // ... or the program starts without one
-    std::vector<std::string> environment;  // NAME=value pairs added to the test's own
+    std::filesystem::path stdout_path;  // standard output goes to this file ...
+    int stdout_fd = -1;                 // ... or to this descriptor
+    bool stdout_closed = false;         // ... or the program starts without one
 };
 
 class ChildProcess {
