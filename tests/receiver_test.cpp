@@ -159,25 +159,18 @@ TEST(ReceiverCapture, DoesNotSpinAfterTheFarEndHangsUp) {
 
 TEST(ReceiverCapture, DoesNotSpinOnADeviceThatIsNoSerialPort) {
     TempDir cwd;
-    TempDir out;
-    ChildProcess receiver(
-        {.argv = {kReceiver, "/dev/null"}, .cwd = cwd.path(), .stdout_path = out / "out"});
-    ASSERT_TRUE(eventually([&] { return receiver.output() == kAnnouncement; }, 5s));
-    const auto before = receiver.cpu_time();
+    RunningReceiver receiver("/dev/null", cwd.path());
+    const auto before = receiver.process().cpu_time();
     std::this_thread::sleep_for(3s);
-    EXPECT_TRUE(receiver.running());
-    EXPECT_LT(receiver.cpu_time() - before, 300ms);
+    EXPECT_TRUE(receiver.process().running());
+    EXPECT_LT(receiver.process().cpu_time() - before, 300ms);
 }
 
 TEST(ReceiverCapture, AFailedAppendIsReportedAndTheEchoAndCaptureGoOn) {
     PtyPair line;
     TempDir cwd;
     std::filesystem::create_symlink("/dev/full", cwd / "zentavol.dat");  // every write fails
-    TempDir out;
-    ChildProcess receiver(
-        {.argv = {kReceiver, line.slave_path()}, .cwd = cwd.path(), .stdout_path = out / "out"});
-    ASSERT_TRUE(eventually([&] { return receiver.output() == kAnnouncement; }, 5s));
-    ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
+    RunningReceiver receiver(line.slave_path(), cwd.path(), &line);
     line.send("one");
     ASSERT_TRUE(eventually(
         [&] { return receiver.output() == kAnnouncement + "error write zentavol.dat\none"s; }, 5s))
@@ -190,7 +183,7 @@ TEST(ReceiverCapture, AFailedAppendIsReportedAndTheEchoAndCaptureGoOn) {
         },
         5s))
         << receiver.output();
-    EXPECT_TRUE(receiver.running());
+    EXPECT_TRUE(receiver.process().running());
 }
 
 TEST(ReceiverCapture, IdleOnAQuietPortUsesNoCpu) {
