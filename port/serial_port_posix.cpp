@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -152,6 +153,36 @@ int output_queued(int fd) {
     return ::ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
 }
 
+// The errors with which a read or an ioctl says that the device itself is gone.
+bool means_device_gone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// What the name is now: a link's own inode and change time (a file system may hand a removed
+// link's inode to the next one), and the inode of the node it leads to. Not the node's change
+// time: devpts gives a reused pseudo-terminal number the same inode but a new time.
+std::optional<SerialPort::NodeIdentity> identity_of(const char* name, bool pseudo_terminal) {
+    struct stat link_stat {};
+    struct stat node_stat {};
+    if (::lstat(name, &link_stat) != 0 || ::stat(name, &node_stat) != 0) {
+        return std::nullopt;
+    }
+    SerialPort::NodeIdentity identity;
+    identity.name_is_link = S_ISLNK(link_stat.st_mode);
+    if (identity.name_is_link) {
+        identity.name_device = link_stat.st_dev;
+        identity.name_inode = link_stat.st_ino;
+        identity.name_changed_ns =
+            static_cast<std::uint64_t>(link_stat.st_ctim.tv_sec) * 1'000'000'000u +
+            static_cast<std::uint64_t>(link_stat.st_ctim.tv_nsec);
+    }
+    identity.node_device = node_stat.st_dev;
+    identity.node_inode = node_stat.st_ino;
+    identity.pseudo_terminal = pseudo_terminal;
+    identity.known = true;
+    return identity;
+}
+
 }  // namespace
 
 SerialPort::~SerialPort() {
@@ -159,7 +190,12 @@ SerialPort::~SerialPort() {
 }
 
 SerialPort::SerialPort(SerialPort&& other) noexcept
-    : handle_(other.handle_), input_pending_(other.input_pending_) {
+    : handle_(other.handle_),
+      input_pending_(other.input_pending_),
+      reported_readable_(other.reported_readable_),
+      gone_(other.gone_),
+      waiting_(other.waiting_),
+      node_(other.node_) {
     other.handle_ = kNoHandle;
 }
 
@@ -168,6 +204,10 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
         close();
         handle_ = other.handle_;
         input_pending_ = other.input_pending_;
+        reported_readable_ = other.reported_readable_;
+        gone_ = other.gone_;
+        waiting_ = other.waiting_;
+        node_ = other.node_;
         other.handle_ = kNoHandle;
     }
     return *this;
@@ -180,15 +220,32 @@ bool SerialPort::open(const char* name) {
     if (fd < 0) {
         return false;
     }
-    const bool exclusive =
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        (is_pseudo_terminal(fd) || ::ioctl(fd, TIOCEXCL) == 0 || errno == ENOTTY);
+    // Only a terminal is a port: a file, a FIFO or /dev/zero is closed again untouched.
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        ::close(fd);
+        return false;
+    }
+    const bool pseudo_terminal = is_pseudo_terminal(fd);
+    const bool exclusive = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                           (pseudo_terminal || ::ioctl(fd, TIOCEXCL) == 0 || errno == ENOTTY);
     if (!exclusive || !set_nonblocking(fd, false)) {
         ::close(fd);
         return false;
     }
     handle_ = fd;
+    node_ = identity_of(name, pseudo_terminal).value_or(NodeIdentity{});
     return true;
+}
+
+bool SerialPort::reopen(const char* name) {
+    if (node_.known && node_.pseudo_terminal) {
+        const auto now = identity_of(name, true);
+        if (!now || *now == node_) {
+            return false;
+        }
+    }
+    return open(name);
 }
 
 void SerialPort::configure() {
@@ -197,6 +254,10 @@ void SerialPort::configure() {
     if (const auto line = parse_line_settings(kLineSettings)) {
         apply_line_settings(fd, *line);
     }
+    // A terminal keeps output that a received XOFF suspended after its holder has gone; TCOON
+    // alone restarts only output that TCOOFF stopped, so both, as a Windows open does.
+    ::tcflow(fd, TCOOFF);
+    ::tcflow(fd, TCOON);
 }
 
 bool SerialPort::write(std::span<const std::uint8_t> bytes) {
@@ -255,6 +316,7 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
 }
 
 std::uint32_t SerialPort::wait_for_received() {
+    reported_readable_ = false;
     // Under a steady stream this saves a system call per chunk; if nothing is waiting after
     // all, the read returns as soon as the next byte comes, or empty after its timeout.
     if (input_pending_) {
@@ -267,24 +329,56 @@ std::uint32_t SerialPort::wait_for_received() {
             return 0;
         }
     }
-    if ((input.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-        // A hung-up terminal reports itself readable for ever; only bytes really waiting count.
-        int waiting = 0;
-        return ::ioctl(input.fd, FIONREAD, &waiting) == 0 && waiting > 0 ? kEventReceivedChar : 0;
+    if ((input.revents & POLLNVAL) != 0) {
+        gone_ = true;
+        return 0;
     }
-    return (input.revents & POLLIN) != 0 ? kEventReceivedChar : 0;
+    if ((input.revents & (POLLERR | POLLHUP)) != 0) {
+        // A hung-up terminal reports itself readable for ever; only bytes really waiting count,
+        // and with none left it is gone.
+        int waiting = 0;
+        if (::ioctl(input.fd, FIONREAD, &waiting) != 0 || waiting <= 0) {
+            gone_ = true;
+            return 0;
+        }
+    }
+    reported_readable_ = (input.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+    return reported_readable_ ? kEventReceivedChar : 0;
 }
 
 ReadResult SerialPort::read(std::span<std::uint8_t> buffer) {
+    const bool after_readable = reported_readable_;
+    reported_readable_ = false;
     ssize_t n = 0;
     do {
         n = ::read(fd_of(handle_), buffer.data(), buffer.size());
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
+        gone_ = gone_ || means_device_gone(errno);
         return {};
     }
+    // Nothing to read from a port that has just said it is readable: the end of the line. A
+    // read without such a wait may simply have timed out.
+    gone_ = gone_ || (n == 0 && after_readable);
     input_pending_ = static_cast<std::size_t>(n) == buffer.size();
     return {true, static_cast<std::size_t>(n)};
+}
+
+bool SerialPort::lost() {
+    if (gone_ || handle_ == kNoHandle) {
+        return true;
+    }
+    pollfd input{fd_of(handle_), POLLIN, 0};
+    if (::poll(&input, 1, 0) < 0) {
+        return false;
+    }
+    int waiting = 0;
+    if (::ioctl(input.fd, FIONREAD, &waiting) != 0) {
+        gone_ = means_device_gone(errno);
+    } else {
+        gone_ = waiting == 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+    return gone_;
 }
 
 void SerialPort::close() {
@@ -293,10 +387,58 @@ void SerialPort::close() {
         handle_ = kNoHandle;
     }
     input_pending_ = false;
+    reported_readable_ = false;
+    gone_ = false;
+}
+
+AppendFile::~AppendFile() {
+    if (handle_ != kNoHandle) {
+        ::close(fd_of(handle_));
+    }
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kNoHandle;
+}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+    if (this != &other) {
+        if (handle_ != kNoHandle) {
+            ::close(fd_of(handle_));
+        }
+        handle_ = other.handle_;
+        other.handle_ = kNoHandle;
+    }
+    return *this;
+}
+
+bool AppendFile::open(const char* name) {
+    const int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+std::size_t AppendFile::append(std::span<const std::uint8_t> bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd_of(handle_), bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return written;
 }
 
 void prepare_console() {
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);  // an append past a file size limit then fails with EFBIG
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
             ::open("/dev/null", O_RDWR);  // takes the lowest free descriptor: this one
@@ -313,5 +455,9 @@ void pause_for(std::chrono::milliseconds duration) {
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
     }
 }
+
+// clock_nanosleep to an absolute deadline is exact already.
+PrecisePauses::PrecisePauses() = default;
+PrecisePauses::~PrecisePauses() = default;
 
 }  // namespace zentavol

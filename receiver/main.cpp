@@ -3,15 +3,20 @@
 #include <cstdio>
 #include <string_view>
 
+#include "capture_file.h"
+#include "echo_writer.h"
 #include "serial_port.h"
 
 namespace {
 
 constexpr const char* kCaptureFileName = "zentavol.dat";
+constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;";
 constexpr std::size_t kReceiveBufferSize = 1000;
-// A wait or read that yields nothing (a failed wait, a hung-up line, a device that is no serial
-// port) is retried after this pause, so that such a port cannot make the loop spin.
+// A wait or read that yields nothing on a port that is still there (a failed wait, a cleared line
+// error) is retried after this pause, so that such a port cannot make the loop spin.
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
+// How often a port that has gone away is looked for again.
+constexpr std::chrono::milliseconds kReopenPause{1000};
 
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailure = 1;
@@ -21,25 +26,32 @@ constexpr const char* kHelp =
     "usage zentavol COM\n"
     "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
     "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
-    "here, until Ctrl+C.";
+    "here, until Ctrl+C. A port that goes away is waited for and taken back.";
 
 void say(const char* message) {
     std::puts(message);
     std::fflush(stdout);
 }
 
-bool append(std::FILE* capture, std::span<const std::uint8_t> bytes) {
-    const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), capture) == bytes.size();
-    const bool flushed = std::fflush(capture) == 0;
-    std::clearerr(capture);
-    return whole && flushed;
+// The one message for appends that fail, said when they start failing.
+void report(zentavol::CaptureFile::Outcome outcome, zentavol::EchoWriter& console) {
+    if (outcome == zentavol::CaptureFile::Outcome::kFirstFailure) {
+        console.say("error write zentavol.dat");
+    }
 }
 
-// Failures of the echo pass in silence: a console that has gone away must not end the capture.
-void echo(std::span<const std::uint8_t> bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
-    std::clearerr(stdout);
+// A port that has gone away is released at once, so that a re-plugged adapter gets its old name
+// back, and looked for about once a second until it can be held again as at start.
+void take_back(zentavol::SerialPort& port, const char* name, zentavol::CaptureFile& capture,
+               zentavol::EchoWriter& console) {
+    console.say("error read COM");
+    port.close();
+    do {
+        zentavol::pause_for(kReopenPause);
+        report(capture.retry(), console);
+    } while (!port.reopen(name));
+    port.configure();
+    console.say(kAnnouncement);
 }
 
 }  // namespace
@@ -65,30 +77,38 @@ int main(int argc, char* argv[]) {
         say("error open COM");
         return kStatusFailure;
     }
-    say("result in zentavol.dat   Press CtrlC to break;");
+    zentavol::EchoWriter console(stdout);
+    console.say(kAnnouncement);
 
-    std::FILE* capture = std::fopen(kCaptureFileName, "ab");
-    if (capture == nullptr) {
-        say("error open zentavol.dat");
+    zentavol::CaptureFile capture;
+    if (!capture.open(kCaptureFileName)) {
+        console.say("error open zentavol.dat");
         return kStatusFailure;
     }
     port.configure();
 
     std::array<std::uint8_t, kReceiveBufferSize> buffer{};
     for (;;) {
-        if ((port.wait_for_received() & zentavol::kEventReceivedChar) == 0) {
-            zentavol::pause_for(kIdleRetryPause);
-            continue;
-        }
-        const auto [ok, count] = port.read(buffer);
+        // While appends are failing, the read's one-second timeout paces their retries;
+        // otherwise the loop sleeps in the wait until bytes come.
+        const bool retrying = capture.has_backlog();
+        const bool received =
+            retrying || (port.wait_for_received() & zentavol::kEventReceivedChar) != 0;
+        const auto [ok, count] = received ? port.read(buffer) : zentavol::ReadResult{};
         if (!ok || count == 0) {
-            zentavol::pause_for(kIdleRetryPause);
+            if (retrying) {
+                report(capture.retry(), console);
+            }
+            if (port.lost()) {
+                take_back(port, argv[1], capture, console);
+            } else if (!retrying) {
+                zentavol::pause_for(kIdleRetryPause);
+            }
             continue;
         }
+        // The file first: a byte is echoed only once it is stored.
         const std::span<const std::uint8_t> chunk(buffer.data(), count);
-        if (!append(capture, chunk)) {
-            say("error write zentavol.dat");
-        }
-        echo(chunk);
+        report(capture.store(chunk), console);
+        console.echo(chunk);
     }
 }

@@ -2,7 +2,7 @@
 # Installs, through apt-get, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64 wine wine64
+packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64-posix wine wine64
   clang-format clang-tidy cppcheck groff-base man-db dpkg-dev file "$@")
 missing=()
 for package in "${packages[@]}"; do

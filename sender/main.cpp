@@ -73,6 +73,7 @@ int main(int argc, char* argv[]) {
     say("Press CtrlC to break;");
     port.configure();
 
+    const zentavol::PrecisePauses precise_pauses;
     bool every_record_whole = true;
     zentavol::LineBuffer line{};
     zentavol::LinePiece piece;

@@ -1,8 +1,16 @@
-// The arguments that are no port names: help and version, for both programs.
+// The arguments that are no port names, for both programs: help and version, and names of
+// things that open but are no serial port.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "program_fixture.h"
 
 namespace zentavol::test {
 namespace {
+
+using namespace std::string_literals;
 
 TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
     const std::string receiver_help_start = "usage zentavol COM\n";
@@ -25,6 +33,35 @@ TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
         EXPECT_TRUE(result.output.starts_with(c.starts_with)) << result.output;
         EXPECT_EQ(result.output.size() > c.starts_with.size(), c.more_lines) << result.output;
     }
+}
+
+// Swapped arguments, or the capture file given as port: refused like a missing port, and the
+// thing named is left exactly as it was.
+TEST(CommandLine, WhatIsNoSerialPortIsRefusedAndLeftUntouched) {
+    TempDir dir;
+    write_file(dir / "notes.txt", "notes that must survive\n");
+    write_file(dir / "data.txt", "a record\n");
+    std::filesystem::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
+    struct stat notes_before {};
+    ASSERT_EQ(::stat((dir / "notes.txt").c_str(), &notes_before), 0);
+    const std::string data = (dir / "data.txt").string();
+    for (const std::string& port : {(dir / "notes.txt").string(), (dir / "folder").string(),
+                                    (dir / "fifo").string(), "/dev/null"s, "/dev/zero"s}) {
+        TempDir cwd;
+        const auto received = run_to_end({.argv = {kReceiver, port}, .cwd = cwd.path()}, 5s);
+        EXPECT_EQ(received.status, 1) << port;
+        EXPECT_EQ(received.output, "error open COM\n") << port;
+        EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << port << ": a capture was created";
+        const auto sent = run_to_end({.argv = {kSender, port, data}, .cwd = cwd.path()}, 5s);
+        EXPECT_EQ(sent.status, 1) << port;
+        EXPECT_EQ(sent.output, "error open COM\n") << port;
+    }
+    EXPECT_EQ(file_bytes(dir / "notes.txt"), "notes that must survive\n");
+    struct stat notes_after {};
+    ASSERT_EQ(::stat((dir / "notes.txt").c_str(), &notes_after), 0);
+    EXPECT_EQ(notes_after.st_mtim.tv_nsec, notes_before.st_mtim.tv_nsec);
+    EXPECT_EQ(notes_after.st_mtim.tv_sec, notes_before.st_mtim.tv_sec);
 }
 
 }  // namespace

@@ -157,32 +157,22 @@ TEST(ReceiverCapture, DoesNotSpinAfterTheFarEndHangsUp) {
     EXPECT_EQ(receiver.capture(), "bye");
 }
 
-TEST(ReceiverCapture, DoesNotSpinOnADeviceThatIsNoSerialPort) {
-    TempDir cwd;
-    RunningReceiver receiver("/dev/null", cwd.path());
-    const auto before = receiver.process().cpu_time();
-    std::this_thread::sleep_for(3s);
-    EXPECT_TRUE(receiver.process().running());
-    EXPECT_LT(receiver.process().cpu_time() - before, 300ms);
-}
-
-TEST(ReceiverCapture, AFailedAppendIsReportedAndTheEchoAndCaptureGoOn) {
+TEST(ReceiverCapture, FailingAppendsAreReportedOnceAndTheEchoGoesOn) {
     PtyPair line;
     TempDir cwd;
     std::filesystem::create_symlink("/dev/full", cwd / "zentavol.dat");  // every write fails
     RunningReceiver receiver(line.slave_path(), cwd.path(), &line);
-    line.send("one");
-    ASSERT_TRUE(eventually(
-        [&] { return receiver.output() == kAnnouncement + "error write zentavol.dat\none"s; }, 5s))
-        << receiver.output();
-    line.send("two");
-    EXPECT_TRUE(eventually(
-        [&] {
-            return receiver.output() == kAnnouncement + "error write zentavol.dat\none"s +
-                                            "error write zentavol.dat\ntwo";
-        },
-        5s))
-        << receiver.output();
+    std::string sent;
+    for (const char* chunk : {"one", "two", "three"}) {
+        line.send(chunk);
+        sent += chunk;
+        ASSERT_TRUE(eventually(
+            [&] {
+                return receiver.output() == kAnnouncement + "error write zentavol.dat\n"s + sent;
+            },
+            5s))
+            << receiver.output();
+    }
     EXPECT_TRUE(receiver.process().running());
 }
 

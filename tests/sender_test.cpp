@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "program_fixture.h"
@@ -138,6 +139,29 @@ TEST(SenderPlayback, AWriteHeldByXoffIsReportedAndPlaybackGoesOn) {
     EXPECT_NEAR(seconds(third_at - error_seen), 1.0, 0.3);
     EXPECT_EQ(sender.wait_exit(5s), 1);
     EXPECT_EQ(sender.output(), "Press CtrlC to break;\nwrite comm error\n");
+}
+
+// An XOFF that came before the sender, from a far end that then fell silent, must not hold it.
+TEST(SenderPlayback, AStaleXoffFromBeforeDoesNotHoldTheSender) {
+    PtyPair line;
+    termios tio = line.slave_termios();
+    tio.c_iflag |= IXON;
+    ASSERT_EQ(::tcsetattr(line.slave(), TCSANOW, &tio), 0);
+    line.send("\x13");
+    // Output on the port is now suspended: a write there cannot go out.
+    const int probe = ::open(line.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(eventually([&] { return ::write(probe, "p", 1) < 0 && errno == EAGAIN; }, 2s))
+        << "the XOFF did not suspend output";
+    ::close(probe);
+    line.receive_for(100ms);  // probes written before the XOFF took hold
+
+    TempDir dir;
+    write_file(dir / "data", "first\nsecond\n");
+    ChildProcess sender({.argv = {kSender, line.slave_path(), (dir / "data").string()},
+                         .stdout_path = dir / "out"});
+    EXPECT_EQ(line.receive(16, 5s), "first\n\0second\n\0"s);
+    EXPECT_EQ(sender.wait_exit(5s), 0);
+    EXPECT_EQ(sender.output(), "Press CtrlC to break;\n");
 }
 
 TEST(SenderPlayback, StartedWithoutStandardOutputPutsOnlyRecordsOnTheLine) {

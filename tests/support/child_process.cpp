@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,12 @@ ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.s
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
+        if (options.file_size_limit >= 0) {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(options.file_size_limit);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
             ::_exit(126);
         }
@@ -96,6 +103,37 @@ std::chrono::milliseconds ChildProcess::cpu_time() const {
         }
     }
     return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+namespace {
+
+// A number from a /proc status file, or 0.
+long status_field(const std::filesystem::path& status_file, const std::string& key) {
+    std::ifstream status(status_file);
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with(key + ":")) {
+            return std::stol(line.substr(key.size() + 1));
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+long ChildProcess::wakeups() const {
+    long total = 0;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", error)) {
+        total += status_field(task.path() / "status", "voluntary_ctxt_switches") +
+                 status_field(task.path() / "status", "nonvoluntary_ctxt_switches");
+    }
+    return total;
+}
+
+long ChildProcess::peak_memory_kib() const {
+    return status_field("/proc/" + std::to_string(pid_) + "/status", "VmHWM");
 }
 
 std::string ChildProcess::output() const {

@@ -17,6 +17,7 @@ struct ChildOptions {
     std::filesystem::path stdout_path;  // standard output goes to this file ...
     int stdout_fd = -1;                 // ... or to this descriptor
     bool stdout_closed = false;         // ... or the program starts without one
+    long file_size_limit = -1;          // a soft RLIMIT_FSIZE in bytes (the hard one stays)
 };
 
 class ChildProcess {
@@ -33,8 +34,12 @@ class ChildProcess {
     bool ended_by_signal(int signal_number) const;
     bool running();
     void send_signal(int signal_number);
-    // User and system CPU time used so far.
+    // User and system CPU time used so far, all threads together.
     std::chrono::milliseconds cpu_time() const;
+    // Context switches so far, all threads together: how often the program woke up.
+    long wakeups() const;
+    // The most memory the program has held at once (VmHWM).
+    long peak_memory_kib() const;
     std::string output() const;  // what went to the stdout file
 
   private:

@@ -88,6 +88,62 @@ void PtyPair::send(std::string_view bytes) {
     }
 }
 
+std::size_t PtyPair::send_for(std::string_view bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::size_t sent = 0;
+    while (sent < bytes.size() && Clock::now() < deadline) {
+        pollfd room{master_, POLLOUT, 0};
+        if (::poll(&room, 1, 10) <= 0) {
+            continue;
+        }
+        const ssize_t n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
+        if (n <= 0) {
+            break;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent;
+}
+
+Pipe::Pipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+}
+
+Pipe::~Pipe() {
+    close_write_end();
+    ::close(read_end_);
+}
+
+void Pipe::close_write_end() {
+    if (write_end_ >= 0) {
+        ::close(write_end_);
+        write_end_ = -1;
+    }
+}
+
+const std::string& Pipe::read_until(const std::function<bool(const std::string&)>& done,
+                                    std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done(got_) && Clock::now() < deadline) {
+        pollfd input{read_end_, POLLIN, 0};
+        if (::poll(&input, 1, 10) <= 0) {
+            continue;
+        }
+        char buffer[65536];
+        const ssize_t n = ::read(read_end_, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        got_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got_;
+}
+
 std::string PtyPair::receive(std::size_t count, std::chrono::milliseconds timeout) {
     std::string got;
     const auto deadline = Clock::now() + timeout;

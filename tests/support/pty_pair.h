@@ -49,6 +49,8 @@ class PtyPair {
     int slave() const { return slave_; }
 
     void send(std::string_view bytes);  // into the program's port
+    // As much of the bytes as the port takes within the time; gives how many it took.
+    std::size_t send_for(std::string_view bytes, std::chrono::milliseconds timeout);
     // Everything that arrives at the far end until `count` bytes are in or the timeout runs out.
     std::string receive(std::size_t count, std::chrono::milliseconds timeout);
     // Everything that arrives within the given time.
@@ -61,6 +63,26 @@ class PtyPair {
     int master_ = -1;
     int slave_ = -1;
     std::string slave_path_;
+};
+
+// A pipe for a program's standard output, read by the test when it chooses to.
+class Pipe {
+  public:
+    Pipe();
+    ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    int write_end() const { return write_end_; }
+    void close_write_end();
+    // Reads what comes until the condition holds for everything read so far, or the time runs
+    // out; gives everything read so far.
+    const std::string& read_until(const std::function<bool(const std::string&)>& done,
+                                  std::chrono::milliseconds timeout);
+
+  private:
+    int read_end_ = -1;
+    int write_end_ = -1;
+    std::string got_;
 };
 
 // The line settings that a configured port must show: 9600 bit/s, 8N1, XON/XOFF, raw.

@@ -1,0 +1,51 @@
+// The echo: a view of the capture on standard output, written by a thread of its own so that a
+// console that stalls (a pipe nobody reads, a paused terminal) never holds up the capture.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace zentavol {
+
+// Echo bytes kept while the console does not move: about 4.6 hours at 9600 bit/s.
+inline constexpr std::size_t kEchoBacklogLimit = std::size_t{16} * 1024 * 1024;
+
+class EchoWriter {
+  public:
+    explicit EchoWriter(std::FILE* out, std::size_t backlog_limit = kEchoBacklogLimit);
+    // Writes out everything still queued, then ends the writer.
+    ~EchoWriter();
+    EchoWriter(const EchoWriter&) = delete;
+    EchoWriter& operator=(const EchoWriter&) = delete;
+
+    // Queues bytes for the console without waiting for it. What does not fit into the backlog
+    // is left out, and the echo shows the gap as "echo skipped N bytes" on a line of its own.
+    void echo(std::span<const std::uint8_t> bytes);
+    // Queues one line, in order with the echo around it; never left out.
+    void say(std::string_view message);
+
+  private:
+    void run();
+    void mark_gap();  // with the lock held
+
+    std::FILE* out_;
+    std::size_t backlog_limit_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string queued_;
+    std::size_t echo_queued_ = 0;   // echo bytes in queued_ ...
+    std::size_t echo_writing_ = 0;  // ... and in the writer's hands
+    std::uint64_t skipped_ = 0;     // left out since the last mark
+    bool writer_waiting_ = false;
+    bool stopping_ = false;
+    std::thread writer_;
+};
+
+}  // namespace zentavol
