@@ -144,6 +144,19 @@ const std::string& Pipe::read_until(const std::function<bool(const std::string&)
     return got_;
 }
 
+const std::string& Pipe::read_available() {
+    pollfd input{read_end_, POLLIN, 0};
+    char buffer[65536];
+    while (::poll(&input, 1, 0) > 0 && (input.revents & POLLIN) != 0) {
+        const ssize_t n = ::read(read_end_, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        got_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got_;
+}
+
 std::string PtyPair::receive(std::size_t count, std::chrono::milliseconds timeout) {
     std::string got;
     const auto deadline = Clock::now() + timeout;

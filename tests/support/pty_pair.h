@@ -78,6 +78,8 @@ class Pipe {
     // out; gives everything read so far.
     const std::string& read_until(const std::function<bool(const std::string&)>& done,
                                   std::chrono::milliseconds timeout);
+    // Everything read so far, with what is waiting now.
+    const std::string& read_available();
 
   private:
     int read_end_ = -1;
