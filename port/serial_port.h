@@ -158,7 +158,7 @@ void pause_for(std::chrono::milliseconds duration);
 class PrecisePauses {
   public:
     PrecisePauses();
-    ~PrecisePauses();
+    ~PrecisePauses();  // NOLINT(performance-trivially-destructible): not on every platform
     PrecisePauses(const PrecisePauses&) = delete;
     PrecisePauses& operator=(const PrecisePauses&) = delete;
 };

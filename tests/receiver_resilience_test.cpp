@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "program_fixture.h"
 
@@ -82,7 +83,7 @@ TEST(StalledConsole, AnUnreadPipeHoldsUpNeitherThePortNorTheFile) {
     PtyPair line;
     TempDir cwd;
     ReceiverOnPipe receiver(line.slave_path(), cwd.path(), line);
-    const std::string stream = line_safe_bytes(300 * 1024);
+    const std::string stream = line_safe_bytes(std::size_t{300} * 1024);
     EXPECT_EQ(line.send_for(stream, 20s), stream.size()) << "the port stopped taking bytes";
     EXPECT_TRUE(eventually([&] { return receiver.capture().size() >= stream.size(); }, 10s));
     EXPECT_TRUE(receiver.capture() == stream) << "capture differs from the stream";
@@ -101,7 +102,7 @@ TEST(StalledConsole, ASuspendedTerminalCatchesUpInOrderWhenItMovesAgain) {
         {.argv = {kReceiver, line.slave_path()}, .cwd = cwd.path(), .stdout_fd = console.slave()});
     ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s))
         << "start-up waited for the suspended terminal";
-    const std::string stream = line_safe_bytes(400 * 1024);
+    const std::string stream = line_safe_bytes(std::size_t{400} * 1024);
     EXPECT_EQ(line.send_for(stream, 20s), stream.size()) << "the port stopped taking bytes";
     EXPECT_TRUE(
         eventually([&] { return file_bytes(cwd / "zentavol.dat").size() >= stream.size(); }, 10s));
@@ -119,7 +120,7 @@ TEST(StalledConsole, ABacklogPast16MiBSkipsOnlyInTheEchoAndSaysHowMuch) {
     PtyPair line;
     TempDir cwd;
     ReceiverOnPipe receiver(line.slave_path(), cwd.path(), line);
-    const std::string stream = line_safe_bytes(40 * 1024 * 1024);
+    const std::string stream = line_safe_bytes(std::size_t{40} * 1024 * 1024);
     EXPECT_EQ(line.send_for(stream, 60s), stream.size());
     ASSERT_TRUE(eventually([&] { return receiver.capture().size() >= stream.size(); }, 30s));
     EXPECT_TRUE(receiver.capture() == stream) << "capture differs from the stream";
@@ -138,8 +139,8 @@ TEST(StalledConsole, ABacklogPast16MiBSkipsOnlyInTheEchoAndSaysHowMuch) {
     const auto skipped =
         bytes_left_out(std::string_view(output).substr(std::string(kAnnouncement).size()), stream);
     ASSERT_TRUE(skipped.has_value()) << "the echo does not account for every byte";
-    EXPECT_GE(*skipped, stream.size() - kEchoBacklogLimit - 1024 * 1024);
-    EXPECT_LE(*skipped, stream.size() - kEchoBacklogLimit + 1024 * 1024);
+    EXPECT_GE(*skipped, stream.size() - kEchoBacklogLimit - std::size_t{1024} * 1024);
+    EXPECT_LE(*skipped, stream.size() - kEchoBacklogLimit + std::size_t{1024} * 1024);
     EXPECT_NE(output.find("\necho skipped " + std::to_string(*skipped) + " bytes\n"),
               std::string::npos);
 }
@@ -147,7 +148,7 @@ TEST(StalledConsole, ABacklogPast16MiBSkipsOnlyInTheEchoAndSaysHowMuch) {
 // socat as the null modem: its far end goes away and comes back under the same link name.
 class NullModem {
   public:
-    explicit NullModem(const std::filesystem::path& dir) : dir_(dir) { start(); }
+    explicit NullModem(std::filesystem::path dir) : dir_(std::move(dir)) { start(); }
     void start() {
         socat_ = std::make_unique<ChildProcess>(
             ChildOptions{.argv = {"/usr/bin/socat", "pty,raw,echo=0,link=" + a(),

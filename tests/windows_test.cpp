@@ -294,7 +294,7 @@ TEST(Windows, AnUnreadConsoleHoldsUpNeitherThePortNorTheFile) {
     console.close_write_end();
     ASSERT_TRUE(eventually([&] { return carries_line_settings(line.slave_termios()); }, 30s));
     std::this_thread::sleep_for(300ms);
-    const std::string stream = printable_bytes(300 * 1024);
+    const std::string stream = printable_bytes(std::size_t{300} * 1024);
     EXPECT_EQ(line.send_for(stream, 60s), stream.size()) << "the port stopped taking bytes";
     EXPECT_TRUE(
         eventually([&] { return file_bytes(cwd / "zentavol.dat").size() >= stream.size(); }, 30s));
