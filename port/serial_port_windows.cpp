@@ -120,10 +120,16 @@ void SerialPort::configure() {
     DCB driver_block{};
     driver_block.DCBlength = sizeof driver_block;
     ::GetCommState(port, &driver_block);
+    COMMPROP driver_queues{};
+    ::GetCommProperties(port, &driver_queues);
     ::SetupComm(port, kInputQueueSize, kOutputQueueSize);
     DCB block = line_control_block(driver_block, true);
     if (::SetCommState(port, &block) == FALSE) {
-        // Some vendor drivers refuse queue limits they do not support.
+        // Some vendor drivers refuse queue sizes or limits they do not support: once more with
+        // the driver's own.
+        if (driver_queues.dwCurrentRxQueue != 0 && driver_queues.dwCurrentTxQueue != 0) {
+            ::SetupComm(port, driver_queues.dwCurrentRxQueue, driver_queues.dwCurrentTxQueue);
+        }
         block = line_control_block(driver_block, false);
         ::SetCommState(port, &block);
     }

@@ -222,7 +222,8 @@ TEST(Windows, SenderAndReceiverJoinedByANullModem) {
     ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
                            .cwd = dir.path(),
                            .stdout_path = dir / "out"});
-    ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s));
+    ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s))
+        << receiver.output();
     std::this_thread::sleep_for(500ms);  // past the receiver's configure
     write_file(dir / "data", "one\r\ntw\0o\r\nthree"s);
     const auto sent = run_to_end(

@@ -27,6 +27,9 @@ ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.s
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
+        // As from a terminal, whatever started the tests: a background job starts with Ctrl+C
+        // ignored.
+        std::signal(SIGINT, SIG_DFL);
         if (options.file_size_limit >= 0) {
             rlimit limit{};
             ::getrlimit(RLIMIT_FSIZE, &limit);
