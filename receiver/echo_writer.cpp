@@ -27,7 +27,7 @@ void EchoWriter::mark_gap() {
     }
 }
 
-void EchoWriter::echo(std::span<const std::uint8_t> bytes) {
+void EchoWriter::echo(std::span<const std::uint8_t> bytes, bool more_follow) {
     bool wake = false;
     {
         const std::scoped_lock lock(mutex_);
@@ -40,9 +40,11 @@ void EchoWriter::echo(std::span<const std::uint8_t> bytes) {
             echo_queued_ += kept;
         }
         skipped_ += bytes.size() - kept;
-        // The writer is woken only from its wait; while it writes, it takes the rest afterwards.
-        wake = writer_waiting_;
-        writer_waiting_ = false;
+        released_ = released_ || !more_follow || echo_queued_ >= kEchoBatchSize || skipped_ > 0;
+        // The writer is woken only from its wait: to write, or, from its sleep, to start waiting
+        // for the rest of a burst. While it writes, it takes the rest afterwards.
+        wake = writer_waiting_ && (released_ || writer_asleep_);
+        writer_waiting_ = writer_waiting_ && !wake;
     }
     if (wake) {
         wake_.notify_one();
@@ -56,6 +58,7 @@ void EchoWriter::say(std::string_view message) {
         mark_gap();
         queued_.append(message);
         queued_ += '\n';
+        released_ = true;
         wake = writer_waiting_;
         writer_waiting_ = false;
     }
@@ -66,19 +69,35 @@ void EchoWriter::say(std::string_view message) {
 
 void EchoWriter::run() {
     std::string batch;
+    // After a write the writer lingers for kEchoBatchDelay, waiting for the rest of a burst
+    // without being woken for its first bytes; then it sleeps until bytes come.
+    bool linger = false;
     for (;;) {
         {
             std::unique_lock lock(mutex_);
             echo_writing_ = 0;
-            while (queued_.empty() && skipped_ == 0 && !stopping_) {
+            while (!stopping_ && !released_) {
                 writer_waiting_ = true;
-                wake_.wait(lock);
+                if (queued_.empty() && !linger) {
+                    writer_asleep_ = true;
+                    wake_.wait(lock);
+                    writer_asleep_ = false;
+                } else if (wake_.wait_for(lock, kEchoBatchDelay) == std::cv_status::timeout) {
+                    if (!queued_.empty()) {
+                        break;  // the rest of the burst did not come soon: write what is here
+                    }
+                    linger = false;
+                }
             }
             writer_waiting_ = false;
+            released_ = false;
             // Bytes left out after everything queued: the gap is here.
             mark_gap();
             if (queued_.empty()) {
-                return;  // stopping, and all is written
+                if (stopping_) {
+                    return;  // all is written
+                }
+                continue;
             }
             batch.swap(queued_);
             echo_writing_ = echo_queued_;
@@ -92,6 +111,7 @@ void EchoWriter::run() {
         if (batch.capacity() > kKeptBatchCapacity) {
             batch.shrink_to_fit();
         }
+        linger = true;
     }
 }
 

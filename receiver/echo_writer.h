@@ -2,6 +2,7 @@
 // console that stalls (a pipe nobody reads, a paused terminal) never holds up the capture.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,10 @@ namespace zentavol {
 
 // Echo bytes kept while the console does not move: about 4.6 hours at 9600 bit/s.
 inline constexpr std::size_t kEchoBacklogLimit = std::size_t{16} * 1024 * 1024;
+// While more bytes are about to follow, the writer is woken only once this much is queued, or
+// after the delay: one write then carries a whole burst, and waking it costs once per burst.
+inline constexpr std::size_t kEchoBatchSize = std::size_t{64} * 1024;
+inline constexpr std::chrono::milliseconds kEchoBatchDelay{10};
 
 class EchoWriter {
   public:
@@ -27,7 +32,8 @@ class EchoWriter {
 
     // Queues bytes for the console without waiting for it. What does not fit into the backlog
     // is left out, and the echo shows the gap as "echo skipped N bytes" on a line of its own.
-    void echo(std::span<const std::uint8_t> bytes);
+    // With more bytes about to follow, the write may wait for them (kEchoBatchDelay at most).
+    void echo(std::span<const std::uint8_t> bytes, bool more_follow = false);
     // Queues one line, in order with the echo around it; never left out.
     void say(std::string_view message);
 
@@ -44,6 +50,8 @@ class EchoWriter {
     std::size_t echo_writing_ = 0;  // ... and in the writer's hands
     std::uint64_t skipped_ = 0;     // left out since the last mark
     bool writer_waiting_ = false;
+    bool writer_asleep_ = false;  // waiting with nothing queued, and no burst under way
+    bool released_ = false;       // the queue is to be written without waiting for more
     bool stopping_ = false;
     std::thread writer_;
 };

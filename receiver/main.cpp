@@ -109,6 +109,6 @@ int main(int argc, char* argv[]) {
         // The file first: a byte is echoed only once it is stored.
         const std::span<const std::uint8_t> chunk(buffer.data(), count);
         report(capture.store(chunk), console);
-        console.echo(chunk);
+        console.echo(chunk, count == buffer.size());  // a full read: more is almost surely waiting
     }
 }
