@@ -124,8 +124,10 @@ TEST(StalledConsole, ABacklogPast16MiBSkipsOnlyInTheEchoAndSaysHowMuch) {
     EXPECT_EQ(line.send_for(stream, 60s), stream.size());
     ASSERT_TRUE(eventually([&] { return receiver.capture().size() >= stream.size(); }, 30s));
     EXPECT_TRUE(receiver.capture() == stream) << "capture differs from the stream";
+#ifndef ZENTAVOL_SANITIZED
     // The echo held at most its 16 MiB, never the 40 MiB stream.
     EXPECT_LT(receiver.process().peak_memory_kib(), 38 * 1024);
+#endif
 
     const std::string& output = receiver.console().read_until(
         [&](const std::string& got) {
