@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev socat util-linux g++-mingw-w64-x86-64-posix wine wine64
-  clang-format clang-tidy cppcheck groff-base man-db dpkg-dev file "$@")
+  clang-format clang-tidy cppcheck groff-base man-db dpkg-dev file
+  qemu-system-x86 linux-image-amd64 busybox-static cpio python3 "$@")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,0 +1,162 @@
+#!/bin/busybox sh
+# The emulated machine's first process: runs the programs on the kernel's real serial drivers (a
+# 16550 UART as ttyS1, an FTDI USB-serial adapter as ttyUSB0) and reports each check to the host
+# over ttyS2, which also carries the requests for what only the host can do (play the far end,
+# pull the adapter out and put it back).
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mkdir -p /tmp && mount -t tmpfs tmp /tmp
+
+stty -F /dev/ttyS2 raw -echo -ixon -ixoff
+exec 3<>/dev/ttyS2
+
+ANNOUNCEMENT="result in zentavol.dat   Press CtrlC to break;"
+
+say() { echo "$*" >&3; }
+# Asks the host to act and waits for its answer, left in REPLY.
+ask() {
+  say "ASK $*"
+  read -r REPLY <&3
+  REPLY=${REPLY#OK }
+}
+check() {  # name, then a condition's status: 0 passes
+  if [ "$2" = 0 ]; then say "CHECK $1 PASS"; else say "CHECK $1 FAIL $3"; fi
+}
+# Waits up to $2 tenths of a second for the command in $1 to succeed.
+within() {
+  n=0
+  while [ $n -lt "$2" ]; do
+    eval "$1" && return 0
+    usleep 100000
+    n=$((n + 1))
+  done
+  return 1
+}
+# How often a message stands in an output, which holds the echo's raw bytes around it.
+# (grep stops a line at a zero byte, so those go first.)
+times_in() { tr -d '\000' < "$1" 2>/dev/null | grep -a -o -F "$2" | wc -l; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+wakeups() {
+  cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ {n += $2} END {print n}'
+}
+# Starts the receiver on $1 in folder $2, in the background, with Ctrl+C as from a terminal.
+start_receiver() {
+  mkdir -p "$2"
+  (cd "$2" && exec probe exec-default zentavol "$1" > out) &
+  RECEIVER=$!
+}
+
+insmod_all() {
+  for m in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+    insmod "/lib/modules/$m.ko" || say "NOTE insmod $m failed"
+  done
+}
+
+say "READY"
+
+# ---- 16550 UART -------------------------------------------------------------------------------
+chmod 666 /dev/ttyS1
+start_receiver /dev/ttyS1 /tmp/uart
+within 'grep -q -x -F "$ANNOUNCEMENT" /tmp/uart/out' 50
+check uart_announces $? "$(cat /tmp/uart/out)"
+usleep 300000
+# Read from the UART itself, before anything else opens the port (an open raises both lines).
+[ "$(probe mcr 0x2f8)" = "dtr=1 rts=1" ]
+check uart_dtr_rts_on_while_held $? "$(probe mcr 0x2f8)"
+settings=$(stty -F /dev/ttyS1 -a)
+missing=""
+for want in "speed 9600 baud" cs8 -parenb -cstopb ixon ixoff -ixany -icanon -isig -iexten \
+  -echo -opost -icrnl -inlcr -igncr -istrip; do
+  case " $(echo "$settings" | tr ';\n' '  ') " in
+    *" $want "*) ;;
+    *) missing="$missing $want" ;;
+  esac
+done
+[ -z "$missing" ]
+check uart_line_settings $? "missing:$missing"
+[ "$(probe open-as 65534 /dev/ttyS1)" = "EBUSY" ]
+check uart_exclusive_for_others $? "$(probe open-as 65534 /dev/ttyS1)"
+(mkdir -p /tmp/second && cd /tmp/second && timeout -s KILL 5 zentavol /dev/ttyS1 > out
+  echo $? > status)
+[ "$(cat /tmp/second/out)" = "error open COM" ] && [ "$(cat /tmp/second/status)" = 1 ] &&
+  [ ! -e /tmp/second/zentavol.dat ]
+check uart_second_receiver_refused $? "$(cat /tmp/second/out) status $(cat /tmp/second/status)"
+
+ask send1 5000
+want_sha=$REPLY
+within '[ "$(stat -c %s /tmp/uart/zentavol.dat)" -ge 5000 ]' 100
+[ "$(sha256sum < /tmp/uart/zentavol.dat | cut -d' ' -f1)" = "$want_sha" ]
+check uart_captures_5000_bytes $? "size $(stat -c %s /tmp/uart/zentavol.dat)"
+
+kill -INT $RECEIVER
+wait $RECEIVER
+[ $? = 130 ]
+check uart_ctrl_c_ends_receiver $? ""
+[ "$(probe mcr 0x2f8)" = "dtr=0 rts=0" ]
+check uart_dtr_rts_dropped_when_released $? "$(probe mcr 0x2f8)"
+[ "$(probe open-as 65534 /dev/ttyS1)" = "ok" ]
+check uart_free_for_others_after_ctrl_c $? "$(probe open-as 65534 /dev/ttyS1)"
+
+# The sender, held by an XOFF from the far end after its first record, released 2.5 s later.
+printf 'rec1\nrec2\nrec3\nrec4\nrec5\nrec6\n' > /tmp/records
+ask hold1 2500
+(cd /tmp && zentavol-send /dev/ttyS1 /tmp/records > send.out; echo $? > send.status)
+errors=$(times_in /tmp/send.out "write comm error")
+[ "$(cat /tmp/send.status)" = 1 ] && [ "$errors" -ge 1 ] && [ "$errors" -le 4 ]
+check uart_sender_reports_held_records $? "status $(cat /tmp/send.status): $(cat /tmp/send.out)"
+# The host checks what reached the far end against the records reported as failed.
+ask arrived1 "$errors"
+
+# ---- USB-serial adapter -----------------------------------------------------------------------
+insmod_all
+within '[ -e /dev/ttyUSB0 ]' 100
+check usb_adapter_appears $? "$(ls /dev | grep tty | tr '\n' ' ')"
+start_receiver /dev/ttyUSB0 /tmp/usb
+within 'grep -q -x -F "$ANNOUNCEMENT" /tmp/usb/out' 50
+usleep 300000
+ask sendusb 3000 first
+within '[ "$(stat -c %s /tmp/usb/zentavol.dat)" -ge 3000 ]' 100
+[ "$(sha256sum < /tmp/usb/zentavol.dat | cut -d' ' -f1)" = "$REPLY" ]
+check usb_captures_before_the_pull $? "size $(stat -c %s /tmp/usb/zentavol.dat)"
+
+ask unplug
+within '[ "$(times_in /tmp/usb/out "error read COM")" = 1 ]' 50
+check usb_pull_is_said $? "$(cat /tmp/usb/out)"
+ticks=$(cpu_ticks $RECEIVER)
+woke=$(wakeups $RECEIVER)
+sleep 3
+ticks=$(($(cpu_ticks $RECEIVER) - ticks))
+woke=$(($(wakeups $RECEIVER) - woke))
+[ "$ticks" -le 10 ] && [ "$woke" -le 15 ]
+check usb_no_busy_loop_while_pulled $? "ticks $ticks wakeups $woke"
+[ "$(times_in /tmp/usb/out "error read COM")" = 1 ] && kill -0 $RECEIVER
+check usb_pull_said_once $? "$(cat /tmp/usb/out)"
+
+ask plug
+within '[ "$(times_in /tmp/usb/out "$ANNOUNCEMENT")" = 2 ]' 100
+check usb_taken_back_and_announced_again $? "$(cat /tmp/usb/out)"
+[ -e /dev/ttyUSB0 ] && [ ! -e /dev/ttyUSB1 ]
+check usb_comes_back_under_its_old_name $? "$(ls /dev | grep ttyUSB | tr '\n' ' ')"
+usleep 300000
+ask sendusb 2000 second
+within '[ "$(stat -c %s /tmp/usb/zentavol.dat)" -ge 5000 ]' 100
+[ "$(sha256sum < /tmp/usb/zentavol.dat | cut -d' ' -f1)" = "$REPLY" ]
+check usb_capture_is_exactly_before_and_after $? "size $(stat -c %s /tmp/usb/zentavol.dat)"
+kill -INT $RECEIVER
+wait $RECEIVER
+
+# The sender with the adapter pulled out after its first records.
+within '[ -e /dev/ttyUSB0 ]' 50
+ask unplug-later 1500
+(cd /tmp && zentavol-send /dev/ttyUSB0 /tmp/records > usend.out; echo $? > usend.status)
+errors=$(times_in /tmp/usend.out "write comm error")
+[ "$(cat /tmp/usend.status)" = 1 ] && [ "$errors" -ge 3 ] && [ "$errors" -le 5 ]
+check usb_sender_reports_what_it_could_not_send $? \
+  "status $(cat /tmp/usend.status): $(tr '\n' '|' < /tmp/usend.out)"
+
+say "DONE"
+sync
+poweroff -f
