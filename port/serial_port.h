@@ -6,9 +6,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace zentavol {
 
@@ -144,6 +148,37 @@ class AppendFile {
     static constexpr std::intptr_t kNoHandle = -1;
     std::intptr_t handle_ = kNoHandle;
 };
+
+// One serial port that the system knows: the name to type, and what it is.
+struct PortListing {
+    std::string name;
+    std::string description;
+    friend bool operator==(const PortListing&, const PortListing&) = default;
+};
+
+// Where the system describes its devices (a backend may ignore it); the tests point it at a tree
+// of their own.
+struct DeviceTree {
+    std::filesystem::path dev = "/dev";
+    std::filesystem::path sys = "/sys";
+};
+
+// The serial ports that the system has, in a stable order. Opens none of them.
+std::vector<PortListing> list_serial_ports(const DeviceTree& tree = {});
+
+// Prints the listing, a port a line: the name to type, two blanks, what it is. False when the
+// system has no serial port, which is then said instead.
+inline bool print_serial_ports(std::FILE* out, const DeviceTree& tree = {}) {
+    const auto ports = list_serial_ports(tree);
+    if (ports.empty()) {
+        std::fputs("no serial ports found\n", out);
+    }
+    for (const auto& port : ports) {
+        std::fprintf(out, "%s  %s\n", port.name.c_str(), port.description.c_str());
+    }
+    std::fflush(out);
+    return !ports.empty();
+}
 
 // The few other platform facts a program needs.
 

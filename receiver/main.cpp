@@ -26,7 +26,8 @@ constexpr const char* kHelp =
     "usage zentavol COM\n"
     "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
     "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
-    "here, until Ctrl+C. A port that goes away is waited for and taken back.";
+    "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
+    "zentavol --list shows the serial ports that this system has.";
 
 void say(const char* message) {
     std::puts(message);
@@ -66,6 +67,9 @@ int main(int argc, char* argv[]) {
     if (first_argument == "--version") {
         say("zentavol " ZENTAVOL_VERSION);
         return kStatusOk;
+    }
+    if (first_argument == "--list") {
+        return zentavol::print_serial_ports(stdout) ? kStatusOk : kStatusFailure;
     }
     if (argc < 2) {
         say("usage zentavol COM");

@@ -17,7 +17,8 @@ constexpr const char* kHelp =
     "usage zentavol COM datafile\n"
     "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS on),\n"
     "one line record a second: each line (a longer one in pieces of 98 bytes) followed by\n"
-    "a zero byte. Stop it with Ctrl+C.";
+    "a zero byte. Stop it with Ctrl+C.\n"
+    "zentavol-send --list shows the serial ports that this system has.";
 
 void say(const char* message) {
     std::puts(message);
@@ -54,6 +55,9 @@ int main(int argc, char* argv[]) {
     if (first_argument == "--version") {
         say("zentavol-send " ZENTAVOL_VERSION);
         return kStatusOk;
+    }
+    if (first_argument == "--list") {
+        return zentavol::print_serial_ports(stdout) ? kStatusOk : kStatusFailure;
     }
     if (argc < 3) {
         say("usage zentavol COM datafile");

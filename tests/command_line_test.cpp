@@ -35,6 +35,27 @@ TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
     }
 }
 
+// The listing of this machine's ports, whatever they are: a port a line, or the one message.
+TEST(CommandLine, ListShowsPortsOrSaysThereAreNone) {
+    for (const char* program : {kReceiver, kSender}) {
+        const auto result = run_to_end({.argv = {program, "--list"}}, 5s);
+        if (result.output == "no serial ports found\n") {
+            EXPECT_EQ(result.status, 1) << program;
+            continue;
+        }
+        EXPECT_EQ(result.status, 0) << program << ": " << result.output;
+        ASSERT_FALSE(result.output.empty()) << program;
+        std::size_t start = 0;
+        while (start < result.output.size()) {
+            const auto end = result.output.find('\n', start);
+            ASSERT_NE(end, std::string::npos) << "an unfinished line";
+            const std::string line = result.output.substr(start, end - start);
+            EXPECT_TRUE(line.starts_with("/dev/") && line.find("  ") != std::string::npos) << line;
+            start = end + 1;
+        }
+    }
+}
+
 // Swapped arguments, or the capture file given as port: refused like a missing port, and the
 // thing named is left exactly as it was.
 TEST(CommandLine, WhatIsNoSerialPortIsRefusedAndLeftUntouched) {

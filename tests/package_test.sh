@@ -44,7 +44,7 @@ if [ -n "$windows" ]; then
   # Standalone: the programs import only the system's own DLLs, no compiler runtime.
   for exe in zentavol.exe zentavol-send.exe; do
     imports=$(x86_64-w64-mingw32-objdump -p "$windows/$exe" | sed -n 's/.*DLL Name: //p')
-    grep -qiv -E '^(kernel32|msvcrt|winmm|api-ms-win-.*)\.dll$' <<< "$imports" &&
+    grep -qiv -E '^(kernel32|msvcrt|winmm|advapi32|api-ms-win-.*)\.dll$' <<< "$imports" &&
       fail "$exe needs DLLs beside it: $imports"
   done
 fi

@@ -148,6 +148,13 @@ check usb_capture_is_exactly_before_and_after $? "size $(stat -c %s /tmp/usb/zen
 kill -INT $RECEIVER
 wait $RECEIVER
 
+# The listing on real drivers: the UARTs that exist and the adapter, not the 8250 driver's spare
+# ttyS nodes.
+zentavol --list > /tmp/list
+grep -q '^/dev/ttyS1  ' /tmp/list && grep -q -x '/dev/ttyUSB0  ftdi_sio' /tmp/list &&
+  ! grep -q '^/dev/ttyS5 ' /tmp/list
+check list_shows_the_real_ports $? "$(tr '\n' '|' < /tmp/list)"
+
 # The sender with the adapter pulled out after its first records.
 within '[ -e /dev/ttyUSB0 ]' 50
 ask unplug-later 1500

@@ -35,7 +35,7 @@ EXPECTED_CHECKS = [
     "usb_captures_before_the_pull", "usb_pull_is_said", "usb_no_busy_loop_while_pulled",
     "usb_pull_said_once", "usb_taken_back_and_announced_again",
     "usb_comes_back_under_its_old_name", "usb_capture_is_exactly_before_and_after",
-    "usb_sender_reports_what_it_could_not_send",
+    "list_shows_the_real_ports", "usb_sender_reports_what_it_could_not_send",
 ]
 RECORDS = [f"rec{i}\n".encode() + b"\0" for i in range(1, 7)]
 
