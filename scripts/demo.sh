@@ -3,7 +3,7 @@
 # the receiver on one end, the sender playing a sample data file into the other; then the capture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh demo
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZENTAVOL_TESTS=OFF > /dev/null
 cmake --build build-release -j 2 > /dev/null
 

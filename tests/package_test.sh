@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # Makes the packages from the given build folders, unpacks them and runs what they install.
-# usage: package_test.sh NATIVE_BUILD_DIR [WINDOWS_BUILD_DIR]
+# usage: package_test.sh NATIVE_BUILD_DIR [KIND=BUILD_DIR ...]
+#   kinds: windows, windows32, static, static-aarch64, deb-arm64, deb-armhf
 set -euo pipefail
 native=$1
-windows=${2:-}
+shift
+windows="" windows32="" static="" static_aarch64="" deb_arm64="" deb_armhf=""
+for pair in "$@"; do
+  case $pair in
+    windows=*) windows=${pair#*=} ;;
+    windows32=*) windows32=${pair#*=} ;;
+    static=*) static=${pair#*=} ;;
+    static-aarch64=*) static_aarch64=${pair#*=} ;;
+    deb-arm64=*) deb_arm64=${pair#*=} ;;
+    deb-armhf=*) deb_armhf=${pair#*=} ;;
+    *) echo "unknown: $pair"; exit 2 ;;
+  esac
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -34,18 +47,90 @@ for page in zentavol zentavol-send; do
   grep -q 'EXIT STATUS' <<< "$rendered" || fail "$page.1 does not render"
 done
 
-if [ -n "$windows" ]; then
-  cpack --config "$windows/CPackConfig.cmake" -G ZIP -B "$work/zip" > "$work/cpack.log" ||
+# A Windows build's zip: the two programs, standalone, each with its version resource and its
+# manifest, and the README.
+check_windows() {
+  local build=$1 arch=$2
+  cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work/zip-$arch" > "$work/cpack.log" ||
     { cat "$work/cpack.log"; fail "cpack ZIP"; }
-  listing=$(cd "$work" && cmake -E tar tf zip/*.zip)
+  local zip
+  zip=$(ls "$work/zip-$arch"/*.zip)
+  [ "$(basename "$zip")" = "zentavol-$version-windows-$arch.zip" ] || fail "zip named $zip"
+  listing=$(cd "$work" && cmake -E tar tf "$zip")
   for entry in zentavol.exe zentavol-send.exe README.txt; do
     grep -qx "$entry" <<< "$listing" || fail "zip lacks $entry: $listing"
   done
-  # Standalone: the programs import only the system's own DLLs, no compiler runtime.
   for exe in zentavol.exe zentavol-send.exe; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$windows/$exe" | sed -n 's/.*DLL Name: //p')
+    # Standalone: the programs import only the system's own DLLs, no compiler runtime.
+    imports=$(x86_64-w64-mingw32-objdump -p "$build/$exe" | sed -n 's/.*DLL Name: //p')
     grep -qiv -E '^(kernel32|msvcrt|winmm|advapi32|api-ms-win-.*)\.dll$' <<< "$imports" &&
       fail "$exe needs DLLs beside it: $imports"
+    x86_64-w64-mingw32-objdump -p "$build/$exe" | grep -q 'Resource Directory \[.rsrc\]' ||
+      fail "$exe has no resources"
+    python3 - "$build/$exe" "$version" <<'PY' || fail "$arch $exe: version resource or manifest"
+import sys
+data = open(sys.argv[1], "rb").read()
+name = sys.argv[1].rsplit("/", 1)[-1]
+for text in ("ProductName", "zentavol", "ProductVersion", sys.argv[2], "FileDescription",
+             "OriginalFilename", name):
+    if text.encode("utf-16-le") not in data:
+        sys.exit(f"no {text!r} in the version resource")
+for text in (b'level="asInvoker"', b"<longPathAware", b"supportedOS",
+             b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
+    if text not in data:
+        sys.exit(f"no {text!r} in the manifest")
+PY
   done
+}
+version=$(dpkg-deb -f "$deb" Version)
+[ -n "$windows" ] && check_windows "$windows" x86_64
+if [ -n "$windows32" ]; then
+  check_windows "$windows32" x86
+  file "$windows32/zentavol.exe" | grep -q 'PE32 executable.*Intel 80386' ||
+    fail "not a 32-bit program: $(file "$windows32/zentavol.exe")"
 fi
+
+# A static tarball: runs on its own (on aarch64 through qemu-user), with its manual pages and
+# README.
+check_static() {
+  local build=$1 arch=$2 runner=${3:-}
+  cpack --config "$build/CPackConfig.cmake" -G TGZ -B "$work/tgz-$arch" > "$work/cpack.log" ||
+    { cat "$work/cpack.log"; fail "cpack TGZ"; }
+  local tarball top="zentavol-$version-linux-$arch-static"
+  tarball=$(ls "$work/tgz-$arch"/*.tar.gz)
+  [ "$(basename "$tarball")" = "$top.tar.gz" ] || fail "tarball named $tarball"
+  mkdir "$work/static-$arch" && tar -xzf "$tarball" -C "$work/static-$arch"
+  local root="$work/static-$arch/$top"
+  for entry in bin/zentavol bin/zentavol-send share/man/man1/zentavol.1 \
+    share/man/man1/zentavol-send.1 README.txt; do
+    [ -e "$root/$entry" ] || fail "$arch tarball lacks $entry"
+  done
+  for program in zentavol zentavol-send; do
+    file "$root/bin/$program" | grep -q 'statically linked' ||
+      fail "$program is not statically linked: $(file "$root/bin/$program")"
+  done
+  set +e
+  out=$(env -i $runner "$root/bin/zentavol" 2>&1); status=$?
+  set -e
+  [ "$out" = "usage zentavol COM" ] && [ $status -eq 2 ] ||
+    fail "static $arch zentavol without argument: status $status, output '$out'"
+}
+[ -n "$static" ] && check_static "$static" x86_64
+[ -n "$static_aarch64" ] && check_static "$static_aarch64" aarch64 /usr/bin/qemu-aarch64-static
+file "$work/static-aarch64/zentavol-$version-linux-aarch64-static/bin/zentavol" 2>/dev/null |
+  grep -q 'ARM aarch64' || [ -z "$static_aarch64" ] || fail "the aarch64 tarball is not aarch64"
+
+# The Debian packages for ARM: their architecture, and Depends computed from the binaries.
+check_deb() {
+  local build=$1 arch=$2
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb-$arch" > "$work/cpack.log" ||
+    { cat "$work/cpack.log"; fail "cpack DEB $arch"; }
+  local package
+  package=$(ls "$work/deb-$arch"/*.deb)
+  [ "$(basename "$package")" = "zentavol_${version}_$arch.deb" ] || fail "deb named $package"
+  [ "$(dpkg-deb -f "$package" Architecture)" = "$arch" ] || fail "$package: wrong architecture"
+  dpkg-deb -f "$package" Depends | grep -q 'libc6' || fail "$arch Depends not computed"
+}
+[ -n "$deb_arm64" ] && check_deb "$deb_arm64" arm64
+[ -n "$deb_armhf" ] && check_deb "$deb_armhf" armhf
 echo "packages ok"

@@ -17,7 +17,8 @@ using namespace std::string_literals;
 
 constexpr const char* kWine = "/usr/bin/wine";
 constexpr const char* kWineServer = "/usr/bin/wineserver";
-const std::filesystem::path kWindowsBin = ZENTAVOL_WINDOWS_BIN_DIR;
+// The 64-bit programs, or those of the folder given on the command line (the 32-bit ones).
+std::filesystem::path kWindowsBin = ZENTAVOL_WINDOWS_BIN_DIR;
 // Windows reaches ports above COM9 only through the device prefix.
 constexpr const char* kCom21 = R"(\\.\COM21)";
 constexpr const char* kCom22 = R"(\\.\COM22)";
@@ -234,6 +235,29 @@ TEST(Windows, SenderAndReceiverJoinedByANullModem) {
         << file_bytes(dir / "zentavol.dat");
 }
 
+// Wine lists in SERIALCOMM only the ports it detected itself, not the ones mapped by the prefix,
+// so the test writes the values that a serial driver would.
+TEST(Windows, ListShowsTheComPortsOfTheRegistryInOrder) {
+    for (const auto& [device, com] :
+         {std::pair{R"(\Device\Serial21)", "COM21"}, std::pair{R"(\Device\Serial3)", "COM3"}}) {
+        const auto added =
+            run_to_end({.argv = {kWine, "reg", "add", R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)", "/v",
+                                 device, "/d", com, "/f"}},
+                       60s);
+        ASSERT_EQ(added.status, 0);
+    }
+    for (const char* exe : {"zentavol.exe", "zentavol-send.exe"}) {
+        const auto result = run_to_end({.argv = windows_program(exe, {"--list"})}, 60s);
+        EXPECT_EQ(result.status, 0) << exe;
+        const std::string listing = without_cr(result.output);
+        const auto com3 = listing.find("COM3  \\Device\\Serial3\n");
+        const auto com21 = listing.find("\\\\.\\COM21  \\Device\\Serial21\n");
+        EXPECT_NE(com3, std::string::npos) << listing;
+        EXPECT_NE(com21, std::string::npos) << listing;
+        EXPECT_LT(com3, com21) << "COM3 comes before COM21: " << listing;
+    }
+}
+
 TEST(Windows, TheControlBlockIsCompletedFieldByField) {
     const auto result =
         run_to_end({.argv = {kWine, (kWindowsBin / "control_block_test.exe").string()}}, 60s);
@@ -358,6 +382,9 @@ TEST(Windows, APortGoneAndBackIsSaidOnceAndTakenBack) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    if (argc >= 2) {
+        zentavol::test::kWindowsBin = argv[1];
+    }
     zentavol::test::WinePrefix::instance = new zentavol::test::WinePrefix;
     ::testing::AddGlobalTestEnvironment(zentavol::test::WinePrefix::instance);
     return RUN_ALL_TESTS();

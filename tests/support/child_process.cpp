@@ -16,9 +16,25 @@
 
 namespace zentavol::test {
 
+namespace {
+
+// Cross-built, the target's programs run through its emulator wherever a command names one
+// (first, or after setpriv and the like).
+constexpr const char* kEmulator = ZENTAVOL_EMULATOR;
+
+bool is_program_under_test(const std::string& arg) {
+    const auto name = std::filesystem::path(arg).filename();
+    return name == "zentavol" || name == "zentavol-send";
+}
+
+}  // namespace
+
 ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.stdout_path) {
     std::vector<char*> argv;
     for (const auto& arg : options.argv) {
+        if (*kEmulator != '\0' && is_program_under_test(arg)) {
+            argv.push_back(const_cast<char*>(kEmulator));
+        }
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
