@@ -475,10 +475,8 @@ std::vector<PortListing> list_serial_ports(const DeviceTree& tree) {
     std::error_code error;
 
     // The stable names that udev gives, each with the device it leads to.
-    std::vector<fs::path> stable_names;
-    for (const auto& entry : fs::directory_iterator(tree.dev / "serial" / "by-id", error)) {
-        stable_names.push_back(entry.path());
-    }
+    std::vector<fs::path> stable_names(fs::directory_iterator(tree.dev / "serial" / "by-id", error),
+                                       fs::directory_iterator{});
     std::sort(stable_names.begin(), stable_names.end());
     for (const auto& name : stable_names) {
         const auto target = fs::read_symlink(name, error);
