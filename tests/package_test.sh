@@ -65,8 +65,8 @@ check_windows() {
     imports=$(x86_64-w64-mingw32-objdump -p "$build/$exe" | sed -n 's/.*DLL Name: //p')
     grep -qiv -E '^(kernel32|msvcrt|winmm|advapi32|api-ms-win-.*)\.dll$' <<< "$imports" &&
       fail "$exe needs DLLs beside it: $imports"
-    x86_64-w64-mingw32-objdump -p "$build/$exe" | grep -q 'Resource Directory \[.rsrc\]' ||
-      fail "$exe has no resources"
+    headers=$(x86_64-w64-mingw32-objdump -p "$build/$exe")
+    grep -q 'Resource Directory \[.rsrc\]' <<< "$headers" || fail "$exe has no resources"
     python3 - "$build/$exe" "$version" <<'PY' || fail "$arch $exe: version resource or manifest"
 import sys
 data = open(sys.argv[1], "rb").read()
@@ -86,8 +86,8 @@ version=$(dpkg-deb -f "$deb" Version)
 [ -n "$windows" ] && check_windows "$windows" x86_64
 if [ -n "$windows32" ]; then
   check_windows "$windows32" x86
-  file "$windows32/zentavol.exe" | grep -q 'PE32 executable.*Intel 80386' ||
-    fail "not a 32-bit program: $(file "$windows32/zentavol.exe")"
+  kind=$(file "$windows32/zentavol.exe")
+  grep -q 'PE32 executable.*Intel 80386' <<< "$kind" || fail "not a 32-bit program: $kind"
 fi
 
 # A static tarball: runs on its own (on aarch64 through qemu-user), with its manual pages and
@@ -106,8 +106,8 @@ check_static() {
     [ -e "$root/$entry" ] || fail "$arch tarball lacks $entry"
   done
   for program in zentavol zentavol-send; do
-    file "$root/bin/$program" | grep -q 'statically linked' ||
-      fail "$program is not statically linked: $(file "$root/bin/$program")"
+    kind=$(file "$root/bin/$program")
+    grep -q 'statically linked' <<< "$kind" || fail "$program is not statically linked: $kind"
   done
   set +e
   out=$(env -i $runner "$root/bin/zentavol" 2>&1); status=$?
@@ -117,8 +117,10 @@ check_static() {
 }
 [ -n "$static" ] && check_static "$static" x86_64
 [ -n "$static_aarch64" ] && check_static "$static_aarch64" aarch64 /usr/bin/qemu-aarch64-static
-file "$work/static-aarch64/zentavol-$version-linux-aarch64-static/bin/zentavol" 2>/dev/null |
-  grep -q 'ARM aarch64' || [ -z "$static_aarch64" ] || fail "the aarch64 tarball is not aarch64"
+if [ -n "$static_aarch64" ]; then
+  kind=$(file "$work/static-aarch64/zentavol-$version-linux-aarch64-static/bin/zentavol")
+  grep -q 'ARM aarch64' <<< "$kind" || fail "the aarch64 tarball holds $kind"
+fi
 
 # The Debian packages for ARM: their architecture, and Depends computed from the binaries.
 check_deb() {
