@@ -274,17 +274,30 @@ std::string printable_bytes(std::size_t count) {
     return bytes;
 }
 
+// The Windows receiver on COM21, a pty of the test's, with its standard output on a pipe that
+// the test reads when it chooses to.
+struct WindowsReceiverOnPipe {
+    WindowsReceiverOnPipe() : process(start(line, cwd, console)) {}
+    static ChildOptions start(PtyPair& line, TempDir& cwd, Pipe& console) {
+        connect(21, line.slave_path());
+        return {.argv = windows_program("zentavol.exe", {kCom21}),
+                .cwd = cwd.path(),
+                .stdout_fd = console.write_end()};
+    }
+    PtyPair line;
+    TempDir cwd;
+    Pipe console;
+    ChildProcess process;
+};
+
 // The receiver reads only what a wait found waiting: a read issued on a stale event would hold
 // the next bytes for up to its one-second timeout on the real drivers. Wine does not leave such
 // stale events, so this guards the rule (no byte held back) rather than proving it there.
 TEST(Windows, ReceiverEchoesEachByteAsItComes) {
-    PtyPair line;
-    connect(21, line.slave_path());
-    TempDir cwd;
-    Pipe console;
-    ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
-                           .cwd = cwd.path(),
-                           .stdout_fd = console.write_end()});
+    WindowsReceiverOnPipe receiver;
+    PtyPair& line = receiver.line;
+    const TempDir& cwd = receiver.cwd;
+    Pipe& console = receiver.console;
     console.close_write_end();
     const std::string announcement = kAnnouncement;
     auto shown = [&] { return without_cr(console.read_available()); };
@@ -309,13 +322,10 @@ TEST(Windows, ReceiverEchoesEachByteAsItComes) {
 }
 
 TEST(Windows, AnUnreadConsoleHoldsUpNeitherThePortNorTheFile) {
-    PtyPair line;
-    connect(21, line.slave_path());
-    TempDir cwd;
-    Pipe console;
-    ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
-                           .cwd = cwd.path(),
-                           .stdout_fd = console.write_end()});
+    WindowsReceiverOnPipe receiver;
+    PtyPair& line = receiver.line;
+    const TempDir& cwd = receiver.cwd;
+    Pipe& console = receiver.console;
     console.close_write_end();
     ASSERT_TRUE(eventually([&] { return carries_line_settings(line.slave_termios()); }, 30s));
     std::this_thread::sleep_for(300ms);
