@@ -6,8 +6,10 @@
 set -euo pipefail
 
 demo=(cmake make g++ socat)
+full=true
 if [ "${1:-}" = demo ]; then
   shift
+  full=false
   packages=("${demo[@]}" "$@")
 else
   packages=("${demo[@]}" libgtest-dev util-linux clang python3
@@ -23,14 +25,35 @@ else
     qemu-system-x86 linux-image-amd64 busybox-static cpio "$@")
 fi
 
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# wine64 recommends wine32, and apt takes it from any foreign architecture it knows (armhf, for
+# the cross tests). Only an i386 one on a kernel that runs 32-bit x86 programs can work: any
+# other takes the place of the 64-bit loader, and then no Windows program runs at all.
+unwanted_wine32() {
+  local arch
+  "$full" || return 0
+  for arch in $(dpkg --print-foreign-architectures); do
+    if [ "$arch" = i386 ] && /lib/ld-linux.so.2 --version > /dev/null 2>&1; then
+      continue
+    fi
+    echo "wine32:$arch"
+  done
+}
+
 missing=()
 for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
+  is_installed "$package" || missing+=("$package")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
+misplaced=()
+for package in $(unwanted_wine32); do
+  is_installed "$package" && misplaced+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ] || [ ${#misplaced[@]} -gt 0 ]; then
+  [ ${#missing[@]} -eq 0 ] || echo "installing: ${missing[*]}"
+  [ ${#misplaced[@]} -eq 0 ] || echo "removing: ${misplaced[*]}"
   export DEBIAN_FRONTEND=noninteractive
   # The multiarch packages need their architectures known first.
   for arch in arm64 armhf i386; do
@@ -39,5 +62,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
   done
   apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
+  # A trailing "-" tells apt-get to leave the package out (or remove it) in the same step.
+  keep_out=()
+  for package in $(unwanted_wine32); do
+    if apt-cache show "$package" > /dev/null 2>&1; then
+      keep_out+=("$package-")
+    fi
+  done
+  apt-get install -y -qq "${missing[@]}" "${keep_out[@]}"
 fi
