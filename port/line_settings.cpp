@@ -1,7 +1,7 @@
 // Interpretation of the mode-command text that defines the line, shared by every backend.
 #include <charconv>
 
-#include "serial_port.h"
+#include "line_settings.h"
 
 namespace zentavol {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
-#include "serial_port.h"
+#include "append_file.h"
+#include "byte_queue.h"
 
 namespace zentavol {
 
@@ -29,7 +29,7 @@ class CaptureFile {
     Outcome store(std::span<const std::uint8_t> chunk);
     // Tries what earlier appends left over once more.
     Outcome retry();
-    bool has_backlog() const { return backlog_size_ > 0; }
+    bool has_backlog() const { return !backlog_.empty(); }
 
   private:
     void keep(std::span<const std::uint8_t> bytes);
@@ -38,10 +38,7 @@ class CaptureFile {
 
     AppendFile file_;
     std::size_t backlog_limit_;
-    // A ring, allocated only while the file refuses bytes.
-    std::vector<std::uint8_t> backlog_;
-    std::size_t backlog_head_ = 0;
-    std::size_t backlog_size_ = 0;
+    ByteQueue backlog_;
     bool failing_ = false;
 };
 

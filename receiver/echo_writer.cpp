@@ -1,12 +1,8 @@
 #include "echo_writer.h"
 
+#include <string>
+
 namespace zentavol {
-namespace {
-
-// A batch larger than this is given back to the allocator once written.
-constexpr std::size_t kKeptBatchCapacity = std::size_t{1} << 20;
-
-}  // namespace
 
 EchoWriter::EchoWriter(std::FILE* out, std::size_t backlog_limit)
     : out_(out), backlog_limit_(backlog_limit), writer_([this] { run(); }) {}
@@ -22,96 +18,80 @@ EchoWriter::~EchoWriter() {
 
 void EchoWriter::mark_gap() {
     if (skipped_ > 0) {
-        queued_ += "\necho skipped " + std::to_string(skipped_) + " bytes\n";
+        queued_.append("\necho skipped " + std::to_string(skipped_) + " bytes\n");
         skipped_ = 0;
     }
 }
 
-void EchoWriter::echo(std::span<const std::uint8_t> bytes, bool more_follow) {
-    bool wake = false;
-    {
-        const std::scoped_lock lock(mutex_);
-        const std::size_t held = echo_queued_ + echo_writing_;
-        const std::size_t room = held < backlog_limit_ ? backlog_limit_ - held : 0;
-        const std::size_t kept = std::min(bytes.size(), room);
-        if (kept > 0) {
-            mark_gap();
-            queued_.append(reinterpret_cast<const char*>(bytes.data()), kept);
-            echo_queued_ += kept;
-        }
-        skipped_ += bytes.size() - kept;
-        released_ = released_ || !more_follow || echo_queued_ >= kEchoBatchSize || skipped_ > 0;
-        // The writer is woken only from its wait: to write, or, from its sleep, to start waiting
-        // for the rest of a burst. While it writes, it takes the rest afterwards.
-        wake = writer_waiting_ && (released_ || writer_asleep_);
-        writer_waiting_ = writer_waiting_ && !wake;
-    }
-    if (wake) {
+// The writer waits in one of two places, each on its own condition (see run): asleep, for
+// anything queued; or, once a burst has begun, for write_now_. A notification is due exactly
+// when the condition of the place where it may be waiting has become true; at any other time it
+// is either writing, and looks at both conditions before it waits again, or it would wake for
+// nothing.
+void EchoWriter::wake_writer_if_due(std::unique_lock<std::mutex>& lock) {
+    const bool due = (writer_idle_ && !queued_.empty()) || write_now_;
+    lock.unlock();
+    if (due) {
         wake_.notify_one();
     }
+}
+
+void EchoWriter::echo(std::span<const std::uint8_t> bytes, bool more_follow) {
+    std::unique_lock lock(mutex_);
+    const std::size_t held = echo_queued_ + echo_writing_;
+    const std::size_t room = held < backlog_limit_ ? backlog_limit_ - held : 0;
+    const std::size_t kept = std::min(bytes.size(), room);
+    if (kept > 0) {
+        mark_gap();
+        queued_.append(bytes.first(kept));
+        echo_queued_ += kept;
+    }
+    skipped_ += bytes.size() - kept;
+    // A gap is shown as soon as the writer can, so that it is never held back behind a stall.
+    write_now_ = write_now_ || !more_follow || echo_queued_ >= kEchoBatchSize || skipped_ > 0;
+    wake_writer_if_due(lock);
 }
 
 void EchoWriter::say(std::string_view message) {
-    bool wake = false;
-    {
-        const std::scoped_lock lock(mutex_);
-        mark_gap();
-        queued_.append(message);
-        queued_ += '\n';
-        released_ = true;
-        wake = writer_waiting_;
-        writer_waiting_ = false;
-    }
-    if (wake) {
-        wake_.notify_one();
-    }
+    std::unique_lock lock(mutex_);
+    mark_gap();
+    queued_.append(message);
+    queued_.append("\n");
+    write_now_ = true;
+    wake_writer_if_due(lock);
 }
 
 void EchoWriter::run() {
-    std::string batch;
-    // After a write the writer lingers for kEchoBatchDelay, waiting for the rest of a burst
-    // without being woken for its first bytes; then it sleeps until bytes come.
-    bool linger = false;
+    ByteQueue batch;
     for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            echo_writing_ = 0;
-            while (!stopping_ && !released_) {
-                writer_waiting_ = true;
-                if (queued_.empty() && !linger) {
-                    writer_asleep_ = true;
-                    wake_.wait(lock);
-                    writer_asleep_ = false;
-                } else if (wake_.wait_for(lock, kEchoBatchDelay) == std::cv_status::timeout) {
-                    if (!queued_.empty()) {
-                        break;  // the rest of the burst did not come soon: write what is here
-                    }
-                    linger = false;
-                }
-            }
-            writer_waiting_ = false;
-            released_ = false;
-            // Bytes left out after everything queued: the gap is here.
-            mark_gap();
-            if (queued_.empty()) {
-                if (stopping_) {
-                    return;  // all is written
-                }
-                continue;
-            }
-            batch.swap(queued_);
-            echo_writing_ = echo_queued_;
-            echo_queued_ = 0;
+        std::unique_lock lock(mutex_);
+        // Only bytes that the writer holds count against the backlog limit, and it holds none
+        // while it waits.
+        echo_writing_ = 0;
+        writer_idle_ = true;
+        wake_.wait(lock, [&] { return !queued_.empty() || stopping_; });
+        writer_idle_ = false;
+        // A burst has begun: its rest, up to a batch, goes out in the same write.
+        wake_.wait_for(lock, kEchoBatchDelay, [&] { return write_now_ || stopping_; });
+        write_now_ = false;
+        // Bytes left out after everything queued: the gap is here.
+        mark_gap();
+        if (queued_.empty()) {
+            return;  // stopping, and everything is written
         }
-        // Everything queued in one write. A console that has gone away only makes it fail.
-        std::fwrite(batch.data(), 1, batch.size(), out_);
+        batch.swap(queued_);
+        echo_writing_ = echo_queued_;
+        echo_queued_ = 0;
+        lock.unlock();
+
+        // Everything queued in one go. A console that has gone away only makes it fail.
+        while (!batch.empty()) {
+            const auto bytes = batch.front();
+            std::fwrite(bytes.data(), 1, bytes.size(), out_);
+            batch.pop(bytes.size());
+        }
         std::fflush(out_);
         std::clearerr(out_);
-        batch.clear();
-        if (batch.capacity() > kKeptBatchCapacity) {
-            batch.shrink_to_fit();
-        }
-        linger = true;
     }
 }
 

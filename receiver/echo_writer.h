@@ -9,16 +9,17 @@
 #include <cstdio>
 #include <mutex>
 #include <span>
-#include <string>
 #include <string_view>
 #include <thread>
+
+#include "byte_queue.h"
 
 namespace zentavol {
 
 // Echo bytes kept while the console does not move: about 4.6 hours at 9600 bit/s.
 inline constexpr std::size_t kEchoBacklogLimit = std::size_t{16} * 1024 * 1024;
-// While more bytes are about to follow, the writer is woken only once this much is queued, or
-// after the delay: one write then carries a whole burst, and waking it costs once per burst.
+// While more bytes are about to follow, the writer waits for them until this much is queued, or
+// for at most the delay: one write then carries a whole burst, and waking it costs once a burst.
 inline constexpr std::size_t kEchoBatchSize = std::size_t{64} * 1024;
 inline constexpr std::chrono::milliseconds kEchoBatchDelay{10};
 
@@ -39,19 +40,21 @@ class EchoWriter {
 
   private:
     void run();
-    void mark_gap();  // with the lock held
+    // With the lock held: queues the mark for bytes left out since the last one.
+    void mark_gap();
+    // With the lock held: wakes the writer where it waits for what has just become true.
+    void wake_writer_if_due(std::unique_lock<std::mutex>& lock);
 
     std::FILE* out_;
     std::size_t backlog_limit_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::string queued_;
+    ByteQueue queued_;
     std::size_t echo_queued_ = 0;   // echo bytes in queued_ ...
     std::size_t echo_writing_ = 0;  // ... and in the writer's hands
     std::uint64_t skipped_ = 0;     // left out since the last mark
-    bool writer_waiting_ = false;
-    bool writer_asleep_ = false;  // waiting with nothing queued, and no burst under way
-    bool released_ = false;       // the queue is to be written without waiting for more
+    bool write_now_ = false;  // what is queued is to be written without waiting for more
+    bool writer_idle_ = false;  // the writer sleeps until anything at all is queued
     bool stopping_ = false;
     std::thread writer_;
 };

@@ -1,54 +1,78 @@
 // zentavol: captures everything that arrives on a serial port into "zentavol.dat" and echoes it.
-#include <array>
-#include <cstdio>
-#include <string_view>
+#include <vector>
 
 #include "capture_file.h"
+#include "command_line.h"
 #include "echo_writer.h"
+#include "process_setup.h"
 #include "serial_port.h"
 
 namespace {
 
+using namespace zentavol;
+
+constexpr cli::ProgramText kProgram{
+    .name = "zentavol",
+    .usage = "usage zentavol COM",
+    .help = "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
+            "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
+            "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
+            "zentavol --list shows the serial ports that this system has.",
+    .operands = 1,
+};
 constexpr const char* kCaptureFileName = "zentavol.dat";
 constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;";
+// Every read asks for up to this much.
 constexpr std::size_t kReceiveBufferSize = 1000;
+// Reads that find more already waiting are gathered up to this much, then stored with one
+// append and echoed with one hand-over.
+constexpr std::size_t kGatherSize = std::size_t{64} * 1024;
 // A wait or read that yields nothing on a port that is still there (a failed wait, a cleared line
 // error) is retried after this pause, so that such a port cannot make the loop spin.
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
 // How often a port that has gone away is looked for again.
 constexpr std::chrono::milliseconds kReopenPause{1000};
 
-constexpr int kStatusOk = 0;
-constexpr int kStatusFailure = 1;
-constexpr int kStatusUsage = 2;
+struct Received {
+    std::size_t count = 0;
+    bool more_waiting = false;
+};
 
-constexpr const char* kHelp =
-    "usage zentavol COM\n"
-    "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
-    "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
-    "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
-    "zentavol --list shows the serial ports that this system has.";
-
-void say(const char* message) {
-    std::puts(message);
-    std::fflush(stdout);
+// Waits for bytes, then reads what is there, gathering further reads only while bytes are
+// already waiting: a chunk never waits for the line. With `paced_by_read`, the first wait is
+// left out and the read's own timeout (a second) ends a turn when nothing comes.
+Received receive(SerialPort& port, std::span<std::uint8_t> gather, bool paced_by_read) {
+    Received received;
+    bool wait = !paced_by_read;
+    while (gather.size() - received.count >= kReceiveBufferSize) {
+        if (wait && (port.wait_for_received() & kEventReceivedChar) == 0) {
+            break;
+        }
+        const ReadResult read = port.read(gather.subspan(received.count, kReceiveBufferSize));
+        received.count += read.ok ? read.count : 0;
+        received.more_waiting = read.ok && read.more_waiting;
+        if (!received.more_waiting) {
+            break;
+        }
+        wait = true;
+    }
+    return received;
 }
 
 // The one message for appends that fail, said when they start failing.
-void report(zentavol::CaptureFile::Outcome outcome, zentavol::EchoWriter& console) {
-    if (outcome == zentavol::CaptureFile::Outcome::kFirstFailure) {
+void report(CaptureFile::Outcome outcome, EchoWriter& console) {
+    if (outcome == CaptureFile::Outcome::kFirstFailure) {
         console.say("error write zentavol.dat");
     }
 }
 
 // A port that has gone away is released at once, so that a re-plugged adapter gets its old name
 // back, and looked for about once a second until it can be held again as at start.
-void take_back(zentavol::SerialPort& port, const char* name, zentavol::CaptureFile& capture,
-               zentavol::EchoWriter& console) {
+void take_back(SerialPort& port, const char* name, CaptureFile& capture, EchoWriter& console) {
     console.say("error read COM");
     port.close();
     do {
-        zentavol::pause_for(kReopenPause);
+        pause_for(kReopenPause);
         report(capture.retry(), console);
     } while (!port.reopen(name));
     port.configure();
@@ -58,61 +82,47 @@ void take_back(zentavol::SerialPort& port, const char* name, zentavol::CaptureFi
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    zentavol::prepare_console();
-    const std::string_view first_argument = argc >= 2 ? argv[1] : "";
-    if (first_argument == "-h" || first_argument == "--help") {
-        say(kHelp);
-        return kStatusOk;
+    prepare_console();
+    if (const auto status = cli::answer_without_running(kProgram, argc, argv)) {
+        return *status;
     }
-    if (first_argument == "--version") {
-        say("zentavol " ZENTAVOL_VERSION);
-        return kStatusOk;
-    }
-    if (first_argument == "--list") {
-        return zentavol::print_serial_ports(stdout) ? kStatusOk : kStatusFailure;
-    }
-    if (argc < 2) {
-        say("usage zentavol COM");
-        return kStatusUsage;
-    }
+    const char* port_name = argv[1];
 
-    zentavol::SerialPort port;
-    if (!port.open(argv[1])) {
-        say("error open COM");
-        return kStatusFailure;
+    SerialPort port;
+    if (!port.open(port_name)) {
+        cli::say("error open COM");
+        return cli::kStatusFailure;
     }
-    zentavol::EchoWriter console(stdout);
+    EchoWriter console(stdout);
     console.say(kAnnouncement);
 
-    zentavol::CaptureFile capture;
+    CaptureFile capture;
     if (!capture.open(kCaptureFileName)) {
         console.say("error open zentavol.dat");
-        return kStatusFailure;
+        return cli::kStatusFailure;
     }
     port.configure();
 
-    std::array<std::uint8_t, kReceiveBufferSize> buffer{};
+    std::vector<std::uint8_t> gather(kGatherSize);
     for (;;) {
-        // While appends are failing, the read's one-second timeout paces their retries;
-        // otherwise the loop sleeps in the wait until bytes come.
-        const bool retrying = capture.has_backlog();
-        const bool received =
-            retrying || (port.wait_for_received() & zentavol::kEventReceivedChar) != 0;
-        const auto [ok, count] = received ? port.read(buffer) : zentavol::ReadResult{};
-        if (!ok || count == 0) {
-            if (retrying) {
-                report(capture.retry(), console);
-            }
-            if (port.lost()) {
-                take_back(port, argv[1], capture, console);
-            } else if (!retrying) {
-                zentavol::pause_for(kIdleRetryPause);
-            }
+        // While appends fail, the read's timeout paces their retries instead of the wait.
+        const Received received = receive(port, gather, capture.has_backlog());
+        if (received.count > 0) {
+            // The file first: a byte is echoed only once it is stored.
+            const std::span<const std::uint8_t> chunk(gather.data(), received.count);
+            report(capture.store(chunk), console);
+            console.echo(chunk, received.more_waiting);
             continue;
         }
-        // The file first: a byte is echoed only once it is stored.
-        const std::span<const std::uint8_t> chunk(buffer.data(), count);
-        report(capture.store(chunk), console);
-        console.echo(chunk, count == buffer.size());  // a full read: more is almost surely waiting
+        // Nothing came.
+        const bool retrying = capture.has_backlog();
+        if (retrying) {
+            report(capture.retry(), console);
+        }
+        if (port.lost()) {
+            take_back(port, port_name, capture, console);
+        } else if (!retrying) {
+            pause_for(kIdleRetryPause);
+        }
     }
 }

@@ -1,29 +1,25 @@
 // zentavol-send: plays a data file out to a serial port, one line record a second.
 #include <cstdio>
-#include <string_view>
 
+#include "command_line.h"
 #include "line_record.h"
+#include "process_setup.h"
 #include "serial_port.h"
 
 namespace {
 
+using namespace zentavol;
+
+constexpr cli::ProgramText kProgram{
+    .name = "zentavol-send",
+    .usage = "usage zentavol COM datafile",
+    .help = "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS\n"
+            "on), one line record a second: each line (a longer one in pieces of 98 bytes)\n"
+            "followed by a zero byte. Stop it with Ctrl+C.\n"
+            "zentavol-send --list shows the serial ports that this system has.",
+    .operands = 2,
+};
 constexpr std::chrono::milliseconds kRecordPause{1000};
-
-constexpr int kStatusOk = 0;
-constexpr int kStatusFailure = 1;
-constexpr int kStatusUsage = 2;
-
-constexpr const char* kHelp =
-    "usage zentavol COM datafile\n"
-    "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS on),\n"
-    "one line record a second: each line (a longer one in pieces of 98 bytes) followed by\n"
-    "a zero byte. Stop it with Ctrl+C.\n"
-    "zentavol-send --list shows the serial ports that this system has.";
-
-void say(const char* message) {
-    std::puts(message);
-    std::fflush(stdout);
-}
 
 // Opens the data file for reading as bytes; nothing when it cannot be read from its first byte
 // (a directory among others, which some platforms let fopen open).
@@ -46,54 +42,41 @@ std::FILE* open_data_file(const char* path) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    zentavol::prepare_console();
-    const std::string_view first_argument = argc >= 2 ? argv[1] : "";
-    if (first_argument == "-h" || first_argument == "--help") {
-        say(kHelp);
-        return kStatusOk;
-    }
-    if (first_argument == "--version") {
-        say("zentavol-send " ZENTAVOL_VERSION);
-        return kStatusOk;
-    }
-    if (first_argument == "--list") {
-        return zentavol::print_serial_ports(stdout) ? kStatusOk : kStatusFailure;
-    }
-    if (argc < 3) {
-        say("usage zentavol COM datafile");
-        return kStatusUsage;
+    prepare_console();
+    if (const auto status = cli::answer_without_running(kProgram, argc, argv)) {
+        return *status;
     }
 
-    zentavol::SerialPort port;
+    SerialPort port;
     if (!port.open(argv[1])) {
-        say("error open COM");
-        return kStatusFailure;
+        cli::say("error open COM");
+        return cli::kStatusFailure;
     }
     std::FILE* data = open_data_file(argv[2]);
     if (data == nullptr) {
-        say("cannot find datafile");
-        return kStatusFailure;
+        cli::say("cannot find datafile");
+        return cli::kStatusFailure;
     }
-    say("Press CtrlC to break;");
+    cli::say("Press CtrlC to break;");
     port.configure();
 
-    const zentavol::PrecisePauses precise_pauses;
+    const PrecisePauses precise_pauses;
     bool every_record_whole = true;
-    zentavol::LineBuffer line{};
-    zentavol::LinePiece piece;
+    LineBuffer line{};
+    LinePiece piece;
     do {
-        piece = zentavol::read_line_piece(data, line);
+        piece = read_line_piece(data, line);
         if (piece.length == 0) {
             break;
         }
-        if (!port.write(zentavol::make_line_record(line, piece.length))) {
-            say("write comm error");
+        if (!port.write(make_line_record(line, piece.length))) {
+            cli::say("write comm error");
             every_record_whole = false;
         }
-        zentavol::pause_for(kRecordPause);
+        pause_for(kRecordPause);
     } while (!piece.read_failed);  // a read error ends playback as the end of the file does
 
     port.close();
     std::fclose(data);
-    return every_record_whole && !piece.read_failed ? kStatusOk : kStatusFailure;
+    return every_record_whole && !piece.read_failed ? cli::kStatusOk : cli::kStatusFailure;
 }

@@ -1,16 +1,10 @@
 // The device-control block that configure hands to SetCommState, checked field by field without a
 // port. A Windows program of its own, run under Wine by the Windows tests; prints each field that
 // is wrong and ends with status 1, or prints "control block ok".
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <cstdio>
 
-#include "serial_port.h"
-
-namespace zentavol {
-DCB line_control_block(const DCB& driver_block, bool own_queue_limits);
-}  // namespace zentavol
+#include "control_block_windows.h"
+#include "port_timeouts.h"
 
 namespace {
 

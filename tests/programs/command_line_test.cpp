@@ -1,5 +1,7 @@
-// The arguments that are no port names, for both programs: help and version, and names of
-// things that open but are no serial port.
+// What both programs share: help and version, a port they cannot hold (missing, held by another
+// program, or no serial port at all), and a console that is missing or goes away.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +85,74 @@ TEST(CommandLine, WhatIsNoSerialPortIsRefusedAndLeftUntouched) {
     ASSERT_EQ(::stat((dir / "notes.txt").c_str(), &notes_after), 0);
     EXPECT_EQ(notes_after.st_mtim.tv_nsec, notes_before.st_mtim.tv_nsec);
     EXPECT_EQ(notes_after.st_mtim.tv_sec, notes_before.st_mtim.tv_sec);
+}
+
+// A name that leads nowhere, or to a port that another program holds: refused at once, with
+// nothing created and nothing sent.
+TEST(CommandLine, APortThatCannotBeHeldIsRefusedByBoth) {
+    PtyPair line;
+    const int holder = ::open(line.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TempDir dir;
+    write_file(dir / "data", "abc\n");
+    for (const std::string& port : {line.slave_path(), (dir / "COM1").string()}) {
+        for (const bool sender : {false, true}) {
+            TempDir cwd;
+            std::vector<std::string> argv = {sender ? kSender : kReceiver, port};
+            if (sender) {
+                argv.push_back((dir / "data").string());
+            }
+            const auto result = run_to_end({.argv = argv, .cwd = cwd.path()}, 5s);
+            EXPECT_EQ(result.status, 1) << argv[0] << " " << port;
+            EXPECT_EQ(result.output, "error open COM\n") << argv[0] << " " << port;
+            EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << argv[0] << " " << port;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "COM1"));
+    EXPECT_EQ(line.receive_for(200ms), "") << "something was sent";
+    ::close(holder);
+}
+
+// Started without a standard output, or with one whose reader has gone: the receiver captures
+// and the sender plays as ever, and neither puts a message on the line.
+TEST(CommandLine, AConsoleThatIsClosedOrGoneChangesNothingForEither) {
+    for (const bool closed : {true, false}) {
+        for (const bool sender : {false, true}) {
+            const std::string name =
+                std::string(sender ? "sender" : "receiver") + (closed ? ", closed" : ", gone");
+            PtyPair line;
+            TempDir cwd;
+            write_file(cwd / "data", "a\nb\n");
+            int pipe_fds[2];
+            ASSERT_EQ(::pipe(pipe_fds), 0);
+            ::close(pipe_fds[0]);  // the reader has gone before the program starts
+            std::vector<std::string> argv = {sender ? kSender : kReceiver, line.slave_path()};
+            if (sender) {
+                argv.push_back((cwd / "data").string());
+            }
+            ChildProcess program({.argv = argv,
+                                  .cwd = cwd.path(),
+                                  .stdout_fd = closed ? -1 : pipe_fds[1],
+                                  .stdout_closed = closed});
+            ::close(pipe_fds[1]);
+            if (sender) {
+                EXPECT_EQ(line.receive(6, 5s), "a\n\0b\n\0"s) << name;
+                EXPECT_EQ(program.wait_exit(5s), 0) << name;
+                continue;
+            }
+            ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s))
+                << name;
+            line.send("first");
+            EXPECT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "first"; }, 5s))
+                << name;
+            line.send("second");
+            EXPECT_TRUE(
+                eventually([&] { return file_bytes(cwd / "zentavol.dat") == "firstsecond"; }, 5s))
+                << name;
+            EXPECT_EQ(line.receive_for(300ms), "") << name << ": something went out on the line";
+            EXPECT_TRUE(program.running()) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -22,20 +22,6 @@ TEST(ReceiverStart, WithoutArgumentPrintsUsageAndCreatesNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(cwd.path()));
 }
 
-TEST(ReceiverStart, PortThatCannotBeOpenedIsReportedAndNoCaptureIsCreated) {
-    PtyPair line;
-    const int holder = ::open(line.slave_path().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    TempDir cwd;
-    for (const std::string& port : {line.slave_path(), (cwd / "COM1").string()}) {
-        const auto result = run_to_end({.argv = {kReceiver, port}, .cwd = cwd.path()}, 5s);
-        EXPECT_EQ(result.status, 1) << port;
-        EXPECT_EQ(result.output, "error open COM\n") << port;
-        EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << port;
-    }
-    ::close(holder);
-}
-
 TEST(ReceiverStart, ASecondReceiverOnTheSamePortIsRefused) {
     PtyPair line;
     TempDir first_cwd;
@@ -107,39 +93,6 @@ TEST(ReceiverCapture, CtrlCLosesNothingThatWasEchoed) {
     ASSERT_FALSE(receiver.process().wait_exit(5s).has_value());
     EXPECT_TRUE(receiver.process().ended_by_signal(SIGINT));
     EXPECT_TRUE(receiver.capture() == bytes);
-}
-
-TEST(ReceiverCapture, GoesOnAfterTheReaderOfItsEchoHasGone) {
-    PtyPair line;
-    TempDir cwd;
-    int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
-    ChildProcess receiver(
-        {.argv = {kReceiver, line.slave_path()}, .cwd = cwd.path(), .stdout_fd = pipe_fds[1]});
-    ::close(pipe_fds[1]);
-    char announcement[128] = {};
-    ASSERT_GT(::read(pipe_fds[0], announcement, sizeof announcement), 0);
-    EXPECT_EQ(std::string(announcement), kAnnouncement);
-    ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
-    ::close(pipe_fds[0]);  // the console goes away
-
-    line.send("first");
-    ASSERT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "first"; }, 5s));
-    line.send("second");
-    EXPECT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "firstsecond"; }, 5s));
-    EXPECT_TRUE(receiver.running());
-}
-
-TEST(ReceiverCapture, StartedWithoutStandardOutputCapturesAndSendsNothingBack) {
-    PtyPair line;
-    TempDir cwd;
-    ChildProcess receiver(
-        {.argv = {kReceiver, line.slave_path()}, .cwd = cwd.path(), .stdout_closed = true});
-    ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
-    line.send("kept");
-    EXPECT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "kept"; }, 5s));
-    EXPECT_EQ(line.receive_for(300ms), "") << "messages or echo went out on the line";
-    EXPECT_TRUE(receiver.running());
 }
 
 TEST(ReceiverCapture, DoesNotSpinAfterTheFarEndHangsUp) {

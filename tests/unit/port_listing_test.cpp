@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "pty_pair.h"
-#include "serial_port.h"
+#include "port_listing.h"
 
 namespace zentavol {
 namespace {

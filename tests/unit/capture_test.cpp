@@ -1,6 +1,4 @@
-// The receiver's two pieces without a port: the capture file's backlog for appends that fail,
-// and the echo writer's backlog for a console that does not move.
-#include <fcntl.h>
+// The capture file without a port: its backlog for appends that fail.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -8,10 +6,9 @@
 
 #include <csignal>
 #include <string>
-#include <thread>
 
 #include "capture_file.h"
-#include "echo_writer.h"
+#include "bytes.h"
 #include "pty_pair.h"
 
 namespace zentavol {
@@ -20,9 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = CaptureFile::Outcome;
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using test::bytes_of;
 
 // A soft file size limit on this process while it lives; appends past it fail with EFBIG.
 class FileSizeLimit {
@@ -77,58 +72,6 @@ TEST(CaptureFile, AFailureAfterRecoveryIsNewAgain) {
     FileSizeLimit limit(4);
     EXPECT_EQ(capture.store(bytes_of("e")), Outcome::kFirstFailure);
     EXPECT_EQ(test::file_bytes(path), "abcd");
-}
-
-TEST(EchoWriter, ABacklogPastItsLimitIsShownWithEveryGapAccountedForAndEveryMessage) {
-    test::Pipe console;
-    ASSERT_GE(::fcntl(console.write_end(), F_SETPIPE_SZ, 4096), 4096);
-    std::FILE* out = ::fdopen(::dup(console.write_end()), "wb");
-    ASSERT_NE(out, nullptr);
-    console.close_write_end();
-    std::string stream;
-    {
-        EchoWriter echo(out, 1000);
-        for (int chunk = 0; chunk < 40; ++chunk) {
-            const std::string bytes(500, static_cast<char>('A' + chunk % 26));
-            stream += bytes;
-            echo.echo(bytes_of(bytes));
-            if (chunk == 20) {
-                echo.say("message");
-            }
-        }
-        // The writer drains what it kept while this reads the console.
-        std::thread reader(
-            [&] { console.read_until([](const std::string&) { return false; }, 1s); });
-        reader.join();
-    }
-    std::fclose(out);
-    std::string shown = console.read_until([](const std::string&) { return false; }, 200ms);
-
-    const std::string message = "message\n";
-    const auto at = shown.find(message);
-    ASSERT_NE(at, std::string::npos) << "a message was dropped";
-    shown.erase(at, message.size());
-    std::size_t consumed = 0;
-    std::size_t gaps = 0;
-    std::string_view rest = shown;
-    const std::string_view mark = "\necho skipped ";
-    while (!rest.empty()) {
-        const auto gap = rest.find(mark);
-        const auto piece = rest.substr(0, gap);
-        ASSERT_EQ(std::string_view(stream).substr(consumed, piece.size()), piece);
-        consumed += piece.size();
-        if (gap == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(gap + mark.size());
-        const auto end = rest.find(" bytes\n");
-        ASSERT_NE(end, std::string_view::npos);
-        consumed += std::stoul(std::string(rest.substr(0, end)));
-        rest.remove_prefix(end + 7);
-        ++gaps;
-    }
-    EXPECT_EQ(consumed, stream.size()) << "shown and skipped bytes do not add up to the stream";
-    EXPECT_GE(gaps, 1u);
 }
 
 }  // namespace

@@ -13,6 +13,9 @@
 #include <thread>
 #include <utility>
 
+#include "echo_gaps.h"
+#include "echo_writer.h"
+#include "null_modem.h"
 #include "program_fixture.h"
 
 namespace zentavol::test {
@@ -20,39 +23,7 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr std::size_t kEchoBacklogLimit = std::size_t{16} * 1024 * 1024;
 constexpr const char* kLost = "error read COM\n";
-
-// Follows the echo through the stream: every shown piece must be the next part of the stream,
-// and every "echo skipped N bytes" line must stand for exactly the N bytes that follow. Gives the
-// bytes left out, once the echo accounts for the whole stream; nothing before that, or when the
-// echo shows anything else.
-std::optional<std::size_t> bytes_left_out(std::string_view echo, std::string_view stream) {
-    const std::string_view mark = "\necho skipped ";
-    std::size_t at = 0;
-    std::size_t skipped = 0;
-    for (;;) {
-        const std::size_t gap = echo.find(mark);
-        const std::string_view shown = echo.substr(0, gap);
-        if (stream.substr(at, shown.size()) != shown) {
-            return std::nullopt;
-        }
-        at += shown.size();
-        if (gap == std::string_view::npos) {
-            break;
-        }
-        echo.remove_prefix(gap + mark.size());
-        const std::size_t end = echo.find(" bytes\n");
-        if (end == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::size_t count = std::stoul(std::string(echo.substr(0, end)));
-        at += count;
-        skipped += count;
-        echo.remove_prefix(end + 7);
-    }
-    return at == stream.size() ? std::optional(skipped) : std::nullopt;
-}
 
 bool echo_complete(const std::string& output, const std::string& stream) {
     return output.starts_with(kAnnouncement) &&
@@ -147,41 +118,9 @@ TEST(StalledConsole, ABacklogPast16MiBSkipsOnlyInTheEchoAndSaysHowMuch) {
               std::string::npos);
 }
 
-// socat as the null modem: its far end goes away and comes back under the same link name.
-class NullModem {
-  public:
-    explicit NullModem(std::filesystem::path dir) : dir_(std::move(dir)) { start(); }
-    void start() {
-        socat_ = std::make_unique<ChildProcess>(
-            ChildOptions{.argv = {"/usr/bin/socat", "pty,raw,echo=0,link=" + a(),
-                                  "pty,raw,echo=0,link=" + b()}});
-        EXPECT_TRUE(eventually(
-            [&] { return std::filesystem::exists(a()) && std::filesystem::exists(b()); }, 5s));
-    }
-    void stop() {
-        socat_->send_signal(SIGTERM);
-        EXPECT_TRUE(socat_->wait_exit(5s).has_value());
-        socat_.reset();
-    }
-    std::string a() const { return (dir_ / "a").string(); }
-    std::string b() const { return (dir_ / "b").string(); }
-    // Writes into the far end, as a device on the other side of the line would.
-    void send(std::string_view bytes) const {
-        const int fd = ::open(b().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        ::close(fd);
-    }
-
-  private:
-    std::filesystem::path dir_;
-    std::unique_ptr<ChildProcess> socat_;
-};
-
 TEST(PortGone, ANullModemThatGoesAndComesBackIsSaidOnceWaitedForAndTakenBack) {
-    ASSERT_EQ(::access("/usr/bin/socat", X_OK), 0) << "socat is needed for the null modem";
-    TempDir modem_dir;
-    NullModem modem(modem_dir.path());
+    ASSERT_EQ(::access(kSocat, X_OK), 0) << "socat is needed for the null modem";
+    NullModem modem;
     TempDir cwd;
     RunningReceiver receiver(modem.a(), cwd.path());
     modem.send("before");

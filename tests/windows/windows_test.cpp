@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "null_modem.h"
 #include "program_fixture.h"
 
 namespace zentavol::test {
@@ -213,13 +214,9 @@ TEST(Windows, SenderReportsAWriteHeldByXoff) {
 
 TEST(Windows, SenderAndReceiverJoinedByANullModem) {
     TempDir dir;
-    ChildProcess socat({.argv = {"/usr/bin/socat", "pty,raw,echo=0,link=" + (dir / "a").string(),
-                                 "pty,raw,echo=0,link=" + (dir / "b").string()}});
-    ASSERT_TRUE(eventually(
-        [&] { return std::filesystem::exists(dir / "a") && std::filesystem::exists(dir / "b"); },
-        5s));
-    connect(21, std::filesystem::read_symlink(dir / "a"));
-    connect(22, std::filesystem::read_symlink(dir / "b"));
+    NullModem modem;
+    connect(21, std::filesystem::read_symlink(modem.a()));
+    connect(22, std::filesystem::read_symlink(modem.b()));
     ChildProcess receiver({.argv = windows_program("zentavol.exe", {kCom21}),
                            .cwd = dir.path(),
                            .stdout_path = dir / "out"});

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "child_process.h"
 #include "pty_pair.h"
 
@@ -14,20 +15,6 @@ namespace zentavol::test {
 inline constexpr const char* kReceiver = ZENTAVOL_RECEIVER;
 inline constexpr const char* kSender = ZENTAVOL_SENDER;
 inline constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;\n";
-
-// Bytes that pass a raw XON/XOFF line unchanged: everything but the two flow-control characters.
-inline std::string line_safe_bytes(std::size_t count) {
-    std::string bytes;
-    std::uint32_t state = 12345;
-    while (bytes.size() < count) {
-        state = state * 1103515245u + 12345u;
-        const auto byte = static_cast<char>(state >> 24);
-        if (byte != 0x11 && byte != 0x13) {
-            bytes.push_back(byte);
-        }
-    }
-    return bytes;
-}
 
 // One record as it arrives at the far end, with the time its first byte came.
 struct Arrival {

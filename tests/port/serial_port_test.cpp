@@ -1,6 +1,7 @@
 // The serial port object on pseudo-terminals made by the test.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "bytes.h"
 #include "pty_pair.h"
 #include "serial_port.h"
 
@@ -20,9 +22,7 @@ using namespace std::chrono_literals;
 using test::Clock;
 using test::PtyPair;
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using test::bytes_of;
 
 std::chrono::milliseconds elapsed_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -127,6 +127,34 @@ TEST_F(ConfiguredPort, ReadNeverTakesMoreThanTheCapacity) {
         total += result.count;
     }
     EXPECT_EQ(total, 1500u);
+}
+
+// The receiver gathers reads only while bytes are already waiting: a full read must say so, and
+// a read that took the last byte, even a full one, must not.
+TEST_F(ConfiguredPort, AReadSaysWhetherMoreIsAlreadyWaiting) {
+    const auto waiting_in_port = [&] {
+        int waiting = 0;
+        ::ioctl(line.slave(), FIONREAD, &waiting);
+        return waiting;
+    };
+    std::array<std::uint8_t, 1000> buffer{};
+    line.send(std::string(1500, 'w'));
+    ASSERT_TRUE(test::eventually([&] { return waiting_in_port() == 1500; }, 2s));
+    ASSERT_EQ(port.wait_for_received() & kEventReceivedChar, kEventReceivedChar);
+    const auto first = port.read(buffer);
+    EXPECT_EQ(first.count, 1000u);
+    EXPECT_TRUE(first.more_waiting);
+    ASSERT_EQ(port.wait_for_received() & kEventReceivedChar, kEventReceivedChar);
+    const auto rest = port.read(buffer);
+    EXPECT_EQ(rest.count, 500u);
+    EXPECT_FALSE(rest.more_waiting);
+
+    line.send(std::string(1000, 'x'));
+    ASSERT_TRUE(test::eventually([&] { return waiting_in_port() == 1000; }, 2s));
+    ASSERT_EQ(port.wait_for_received() & kEventReceivedChar, kEventReceivedChar);
+    const auto exact = port.read(buffer);
+    EXPECT_EQ(exact.count, 1000u);
+    EXPECT_FALSE(exact.more_waiting);
 }
 
 TEST_F(ConfiguredPort, ByteAfterAFullReadIsDeliveredAtOnce) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "null_modem.h"
 #include "program_fixture.h"
 
 namespace zentavol::test {
@@ -10,24 +11,8 @@ namespace {
 
 using namespace std::string_literals;
 
-class NullModem {
-  public:
-    NullModem()
-        : socat_({.argv = {"/usr/bin/socat", "pty,raw,echo=0,link=" + (dir_ / "a").string(),
-                           "pty,raw,echo=0,link=" + (dir_ / "b").string()}}) {
-        EXPECT_TRUE(eventually(
-            [&] { return std::filesystem::exists(a()) && std::filesystem::exists(b()); }, 5s));
-    }
-    std::string a() const { return (dir_ / "a").string(); }
-    std::string b() const { return (dir_ / "b").string(); }
-
-  private:
-    TempDir dir_;
-    ChildProcess socat_;
-};
-
 TEST(NullModem, ADataFileTravelsIntoTheCaptureByteForByte) {
-    ASSERT_EQ(::access("/usr/bin/socat", X_OK), 0) << "socat is needed for the null modem";
+    ASSERT_EQ(::access(kSocat, X_OK), 0) << "socat is needed for the null modem";
     NullModem modem;
     TempDir cwd;
     RunningReceiver receiver(modem.a(), cwd.path());
