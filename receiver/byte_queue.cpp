@@ -12,12 +12,12 @@ void ByteQueue::append(std::string_view text) {
 void ByteQueue::append(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const std::size_t end = head_ + size_;  // counted from the first block's start
-        const std::size_t used_in_last = end - (blocks_.empty() ? 0 : (blocks_.size() - 1)) *
-                                                   kByteQueueBlockSize;
+        const std::size_t used_in_last =
+            end - (blocks_.empty() ? 0 : (blocks_.size() - 1)) * kByteQueueBlockSize;
         if (blocks_.empty() || used_in_last == kByteQueueBlockSize) {
-            blocks_.push_back(spare_ ? std::move(spare_)
-                                     : std::make_unique_for_overwrite<std::uint8_t[]>(
-                                           kByteQueueBlockSize));
+            blocks_.push_back(
+                spare_ ? std::move(spare_)
+                       : std::make_unique_for_overwrite<std::uint8_t[]>(kByteQueueBlockSize));
             continue;
         }
         const std::size_t taken = std::min(bytes.size(), kByteQueueBlockSize - used_in_last);

@@ -53,8 +53,8 @@ class EchoWriter {
     std::size_t echo_queued_ = 0;   // echo bytes in queued_ ...
     std::size_t echo_writing_ = 0;  // ... and in the writer's hands
     std::uint64_t skipped_ = 0;     // left out since the last mark
-    bool write_now_ = false;  // what is queued is to be written without waiting for more
-    bool writer_idle_ = false;  // the writer sleeps until anything at all is queued
+    bool write_now_ = false;        // what is queued is to be written without waiting for more
+    bool writer_idle_ = false;      // the writer sleeps until anything at all is queued
     bool stopping_ = false;
     std::thread writer_;
 };

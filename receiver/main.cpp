@@ -14,10 +14,11 @@ using namespace zentavol;
 constexpr cli::ProgramText kProgram{
     .name = "zentavol",
     .usage = "usage zentavol COM",
-    .help = "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
-            "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
-            "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
-            "zentavol --list shows the serial ports that this system has.",
+    .help =
+        "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
+        "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
+        "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
+        "zentavol --list shows the serial ports that this system has.",
     .operands = 1,
 };
 constexpr const char* kCaptureFileName = "zentavol.dat";

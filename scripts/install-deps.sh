@@ -36,7 +36,7 @@ unwanted_wine32() {
   local arch
   "$full" || return 0
   for arch in $(dpkg --print-foreign-architectures); do
-    if [ "$arch" = i386 ] && /lib/ld-linux.so.2 --version > /dev/null 2>&1; then
+    if [ "$arch" = i386 ] && "$(dirname "$0")/runs-x86-32.sh"; then
       continue
     fi
     echo "wine32:$arch"

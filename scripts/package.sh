@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# Folders of its own under out/, so that the test run's builds keep their options.
 package() {  # folder, then CMake options
-  local folder=$1
+  local folder=out/package/$1
   shift
   cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DZENTAVOL_TESTS=OFF -DZENTAVOL_WERROR=ON "$@"
   cmake --build "$folder" -j 2

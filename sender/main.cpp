@@ -13,10 +13,11 @@ using namespace zentavol;
 constexpr cli::ProgramText kProgram{
     .name = "zentavol-send",
     .usage = "usage zentavol COM datafile",
-    .help = "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS\n"
-            "on), one line record a second: each line (a longer one in pieces of 98 bytes)\n"
-            "followed by a zero byte. Stop it with Ctrl+C.\n"
-            "zentavol-send --list shows the serial ports that this system has.",
+    .help =
+        "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS\n"
+        "on), one line record a second: each line (a longer one in pieces of 98 bytes)\n"
+        "followed by a zero byte. Stop it with Ctrl+C.\n"
+        "zentavol-send --list shows the serial ports that this system has.",
     .operands = 2,
 };
 constexpr std::chrono::milliseconds kRecordPause{1000};

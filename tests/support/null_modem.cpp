@@ -16,8 +16,8 @@ NullModem::NullModem() {
 NullModem::~NullModem() = default;
 
 void NullModem::start() {
-    socat_ = std::make_unique<ChildProcess>(ChildOptions{
-        .argv = {kSocat, "pty,raw,echo=0,link=" + a(), "pty,raw,echo=0,link=" + b()}});
+    socat_ = std::make_unique<ChildProcess>(
+        ChildOptions{.argv = {kSocat, "pty,raw,echo=0,link=" + a(), "pty,raw,echo=0,link=" + b()}});
     EXPECT_TRUE(eventually(
         [&] { return std::filesystem::exists(a()) && std::filesystem::exists(b()); }, 5s))
         << "socat made no ptys";

@@ -7,8 +7,8 @@
 #include <csignal>
 #include <string>
 
-#include "capture_file.h"
 #include "bytes.h"
+#include "capture_file.h"
 #include "pty_pair.h"
 
 namespace zentavol {

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "pty_pair.h"
 #include "port_listing.h"
+#include "pty_pair.h"
 
 namespace zentavol {
 namespace {
