@@ -9,6 +9,7 @@ import argparse
 import os
 import platform
 import random
+import resource
 import select
 import signal
 import statistics
@@ -97,6 +98,8 @@ with open(sys.argv[2], "ab") as out:
 def capture_command(tool, bin_dir, slave, capture):
     if tool == "zentavol":
         return [os.path.join(bin_dir, "zentavol"), slave], None
+    if tool.startswith("zentavol@"):  # another build of ours, for a before/after comparison
+        return [os.path.join(tool.split("@", 1)[1], "zentavol"), slave], None
     if tool == "cat":
         return ["cat", slave], capture
     if tool == "socat -u":
@@ -316,6 +319,98 @@ def measure_memory_and_start(bin_dir, runs):
     return out, starts
 
 
+def measure_backlogs(bin_dir, stream_size=40 << 20):
+    """Both backlogs full at once: a console nobody reads and a capture file that refuses bytes
+    (a 1 MiB file size limit). Peak RSS while both hold their bound, then RSS a few seconds after
+    the limit is lifted and the console read, so that both drain."""
+    master, slave, slave_path = make_line()
+    stream = line_safe_stream(stream_size, seed=7)
+    limit = 1 << 20
+    with tempfile.TemporaryDirectory() as cwd:
+        read_end, write_end = os.pipe()
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        proc = subprocess.Popen(
+            [os.path.join(bin_dir, "zentavol"), slave_path], cwd=cwd, stdout=write_end,
+            stderr=subprocess.DEVNULL,
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+        os.close(write_end)
+        time.sleep(0.5)
+        stop_event = threading.Event()
+        drainer = threading.Thread(target=drain, args=(master, stop_event), daemon=True)
+        drainer.start()
+        view = memoryview(stream)
+        while view:
+            n = os.write(master, view[:65536])
+            view = view[n:]
+        time.sleep(2)  # the last chunks through the pty
+        peak = proc_status(proc.pid, "VmHWM")
+        full = proc_status(proc.pid, "VmRSS")
+        resource.prlimit(proc.pid, resource.RLIMIT_FSIZE, (hard, hard))
+        echoed = 0
+        end = time.perf_counter() + 30
+        quiet_since = time.perf_counter()
+        while time.perf_counter() < end and time.perf_counter() - quiet_since < 2:
+            r, _, _ = select.select([read_end], [], [], 0.2)
+            if r:
+                got = os.read(read_end, 1 << 20)
+                echoed += len(got)
+                quiet_since = time.perf_counter()
+        time.sleep(3)  # "within a few seconds of both draining"
+        drained = proc_status(proc.pid, "VmRSS")
+        stored = os.stat(os.path.join(cwd, "zentavol.dat")).st_size
+        stop(proc)
+        stop_event.set()
+        os.close(read_end)
+    os.close(master)
+    os.close(slave)
+    return {"peak_kib": peak, "full_kib": full, "drained_kib": drained, "stored": stored,
+            "echoed": echoed}
+
+
+def compare_builds(before_dir, after_dir, size, runs, rounds, latency_count):
+    """Interleaved A/B: each round runs `runs` captures of each build and of cat, in turn."""
+    tools = [f"zentavol@{before_dir}", f"zentavol@{after_dir}", "cat"]
+    names = {tools[0]: "before", tools[1]: "after", "cat": "cat"}
+    stream = line_safe_stream(size)
+    rounds_out = []
+    for r in range(rounds):
+        row = {}
+        for tool in tools:
+            samples = [throughput_run(tool, None, stream) for _ in range(runs)]
+            row[names[tool]] = {
+                "mibps": statistics.median(x["mibps"] for x in samples),
+                "cpu": statistics.median(x["cpu_per_mib"] for x in samples),
+                "lost": sum(not x["intact"] for x in samples),
+                "rss": max(x["rss_kib"] for x in samples)}
+        rounds_out.append(row)
+        print(f"  round {r + 1}: " + ", ".join(
+            f"{n} {v['mibps']:.1f} MiB/s {v['cpu'] * 1e3:.2f} ms/MiB" for n, v in row.items()),
+            file=sys.stderr)
+    latency = {}
+    for tool in tools[:2]:
+        to_file, to_echo = measure_latency(None, latency_count, tool=tool)
+        latency[names[tool]] = (pct(to_file, 50), pct(to_file, 99), pct(to_echo, 99))
+    memory = {names[t]: measure_backlogs(t.split("@", 1)[1]) for t in tools[:2]}
+    lines = [f"Interleaved before/after, {size >> 20} MiB streams, median of {runs} runs a round:",
+             "", "| round | build | MiB/s | ratio to cat | CPU ms/MiB | ratio to cat | lost |",
+             "|---|---|---|---|---|---|---|"]
+    for i, row in enumerate(rounds_out, 1):
+        for name in ("before", "after", "cat"):
+            v = row[name]
+            lines.append(f"| {i} | {name} | {v['mibps']:.1f} | {v['mibps'] / row['cat']['mibps']:.2f} "
+                         f"| {v['cpu'] * 1e3:.2f} | {v['cpu'] / row['cat']['cpu']:.2f} | {v['lost']} |")
+    lines += ["", "| build | latency to file p50 / p99 (ms) | to stdout p99 (ms) | peak RSS, both "
+              "backlogs full (MiB) | RSS after they drain (MiB) | bytes stored / echoed |",
+              "|---|---|---|---|---|---|"]
+    for name in ("before", "after"):
+        p50, p99, e99 = latency[name]
+        m = memory[name]
+        lines.append(f"| {name} | {p50 * 1e3:.3f} / {p99 * 1e3:.3f} | {e99 * 1e3:.3f} | "
+                     f"{m['peak_kib'] / 1024:.1f} | {m['drained_kib'] / 1024:.1f} | "
+                     f"{m['stored']} / {m['echoed']} |")
+    return "\n".join(lines) + "\n"
+
+
 def pct(values, p):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(p / 100 * (len(ordered) - 1))))]
@@ -328,7 +423,19 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, short pacing run")
     parser.add_argument("--markdown", default=None)
     parser.add_argument("--only-throughput", default=None, help="tools, comma-separated")
+    parser.add_argument("--compare", default=None, metavar="BEFORE_BIN_DIR",
+                        help="interleaved before/after run against another build's programs")
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
+
+    if args.compare:
+        report = compare_builds(args.compare, args.bin_dir, 16 << 20, args.runs, args.rounds,
+                                100 if args.quick else 500)
+        print(report)
+        if args.markdown:
+            with open(args.markdown, "w") as f:
+                f.write(report)
+        return 0
 
     sizes = [1 << 20] if args.quick else [1 << 20, 8 << 20, 32 << 20]
     tools = ["zentavol", "cat", "socat -u", "pyserial"]

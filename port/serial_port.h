@@ -23,8 +23,8 @@ inline constexpr std::uint32_t kEventReceivedChar = 0x0001;
 struct ReadResult {
     bool ok = false;
     std::size_t count = 0;
-    // More bytes were already waiting when this read ended: the next wait returns at once and the
-    // next read does not wait for the line.
+    // The read filled its buffer, so more bytes are likely waiting: the next wait returns at once,
+    // and the next read never waits for the line (it gives 0 when nothing was there after all).
     bool more_waiting = false;
 };
 

@@ -36,7 +36,9 @@ int poll_timeout_ms(Clock::time_point deadline) {
 
 bool SerialPort::open(const char* name) {
     close();
-    // Non-blocking, so that a port without carrier cannot hang the open.
+    // Non-blocking, so that a port without carrier cannot hang the open, and for good: every
+    // operation waits in poll for its own limit, so a read after a full one can take just what is
+    // there, and a write held by flow control ends at its limit.
     UniqueHandle port(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!port.valid()) {
         return false;
@@ -50,7 +52,7 @@ bool SerialPort::open(const char* name) {
     const bool pseudo_terminal = posix::is_pseudo_terminal(fd);
     const bool exclusive = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
                            (pseudo_terminal || ::ioctl(fd, TIOCEXCL) == 0 || errno == ENOTTY);
-    if (!exclusive || !posix::set_nonblocking(fd, false)) {
+    if (!exclusive) {
         return false;
     }
     handle_ = std::move(port);
@@ -85,11 +87,6 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(kWriteTotalTimeoutMultiplier * bytes.size() +
                                                  kWriteTotalTimeoutConstant);
-    // Non-blocking for the write alone, so that a line held by flow control cannot keep it past
-    // its limit.
-    if (!posix::set_nonblocking(fd, true)) {
-        return false;
-    }
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
@@ -116,7 +113,6 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
             break;
         }
     }
-    posix::set_nonblocking(fd, false);
     if (sent < bytes.size()) {
         return false;
     }
@@ -137,9 +133,9 @@ bool SerialPort::write(std::span<const std::uint8_t> bytes) {
 
 std::uint32_t SerialPort::wait_for_received() {
     state_.reported_readable = false;
-    // The last read saw more waiting: under a steady stream this saves a system call per read.
+    // The last read filled its buffer: under a steady stream this saves a system call per read,
+    // and the read that follows takes only what is there.
     if (state_.more_waiting) {
-        state_.more_waiting = false;
         return kEventReceivedChar;
     }
     pollfd input{fd_of(handle_.get()), POLLIN, 0};
@@ -167,22 +163,41 @@ std::uint32_t SerialPort::wait_for_received() {
 ReadResult SerialPort::read(std::span<std::uint8_t> buffer) {
     const int fd = fd_of(handle_.get());
     const bool after_readable = state_.reported_readable;
+    // After a wait that saw bytes, or a read that filled its buffer, the read takes what is there
+    // at once; otherwise it waits for the first byte up to the total read timeout, as VTIME
+    // would on a blocking descriptor.
+    const bool take_what_is_there = after_readable || state_.more_waiting;
     state_.reported_readable = false;
     state_.more_waiting = false;
-    ssize_t n = 0;
-    do {
-        n = ::read(fd, buffer.data(), buffer.size());
-    } while (n < 0 && errno == EINTR);
+    const auto read_now = [&] {
+        ssize_t n = 0;
+        do {
+            n = ::read(fd, buffer.data(), buffer.size());
+        } while (n < 0 && errno == EINTR);
+        return n;
+    };
+    ssize_t n = read_now();
+    if (n < 0 && errno == EAGAIN && !take_what_is_there) {
+        pollfd input{fd, POLLIN, 0};
+        if (::poll(&input, 1, static_cast<int>(kReadTotalTimeoutConstant)) > 0) {
+            n = read_now();
+        }
+    }
+    if (n < 0 && errno == EAGAIN) {
+        // Nothing after a full read is no fault; nothing after the system said bytes were
+        // waiting (another reader took them) fails the read, so that its caller pauses.
+        return {!after_readable, 0, false};
+    }
     if (n < 0) {
         state_.gone = state_.gone || posix::means_device_gone(errno);
         return {};
     }
-    // Nothing to read from a port that has just said it is readable: the end of the line. A
-    // read without such a wait may simply have timed out.
+    // Nothing to read from a port that has just said it is readable: the end of the line.
     state_.gone = state_.gone || (n == 0 && after_readable);
-    // Only a full read can have left bytes behind; asking then costs one call a full buffer.
+    // A full read has most likely left bytes behind: the next wait need not ask, and the next
+    // read takes only what is there, so asking costs nothing when nothing is.
     const auto count = static_cast<std::size_t>(n);
-    state_.more_waiting = count == buffer.size() && posix::input_waiting(fd).value_or(0) > 0;
+    state_.more_waiting = count == buffer.size();
     return {true, count, state_.more_waiting};
 }
 

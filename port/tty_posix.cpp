@@ -69,14 +69,6 @@ bool is_pseudo_terminal(int fd) {
            path.starts_with("/dev/ttyp");
 }
 
-bool set_nonblocking(int fd, bool on) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0) {
-        return false;
-    }
-    return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
-}
-
 void apply_timeouts(int fd) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {

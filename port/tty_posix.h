@@ -10,7 +10,6 @@
 namespace zentavol::posix {
 
 bool is_pseudo_terminal(int fd);
-bool set_nonblocking(int fd, bool on);
 // The read timeouts: what is waiting at once, or the first byte within the total constant.
 void apply_timeouts(int fd);
 // Raw line in both directions with the given framing, flow control and modem lines.

@@ -28,8 +28,8 @@ constexpr std::size_t kReceiveBufferSize = 1000;
 // Reads that find more already waiting are gathered up to this much, then stored with one
 // append and echoed with one hand-over.
 constexpr std::size_t kGatherSize = std::size_t{64} * 1024;
-// A wait or read that yields nothing on a port that is still there (a failed wait, a cleared line
-// error) is retried after this pause, so that such a port cannot make the loop spin.
+// A wait or read that fails on a port that is still there (a cleared line error, bytes that were
+// gone when read) is retried after this pause, so that such a port cannot make the loop spin.
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
 // How often a port that has gone away is looked for again.
 constexpr std::chrono::milliseconds kReopenPause{1000};
@@ -37,6 +37,7 @@ constexpr std::chrono::milliseconds kReopenPause{1000};
 struct Received {
     std::size_t count = 0;
     bool more_waiting = false;
+    bool failed = false;  // the wait or a read failed
 };
 
 // Waits for bytes, then reads what is there, gathering further reads only while bytes are
@@ -47,11 +48,13 @@ Received receive(SerialPort& port, std::span<std::uint8_t> gather, bool paced_by
     bool wait = !paced_by_read;
     while (gather.size() - received.count >= kReceiveBufferSize) {
         if (wait && (port.wait_for_received() & kEventReceivedChar) == 0) {
+            received.failed = true;
             break;
         }
         const ReadResult read = port.read(gather.subspan(received.count, kReceiveBufferSize));
         received.count += read.ok ? read.count : 0;
         received.more_waiting = read.ok && read.more_waiting;
+        received.failed = !read.ok;
         if (!received.more_waiting) {
             break;
         }
@@ -122,7 +125,7 @@ int main(int argc, char* argv[]) {
         }
         if (port.lost()) {
             take_back(port, port_name, capture, console);
-        } else if (!retrying) {
+        } else if (received.failed && !retrying) {
             pause_for(kIdleRetryPause);
         }
     }
