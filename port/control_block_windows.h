@@ -7,8 +7,8 @@
 
 namespace zentavol {
 
-// What kLineSettings names, completed where the text leaves the line unusable or fragile; with
-// the driver's own XON/XOFF limits when `own_queue_limits` is false.
-DCB line_control_block(const DCB& driver_block, bool own_queue_limits);
+// What the line-settings text names, completed where the text leaves the line unusable or
+// fragile; with the driver's own XON/XOFF limits when `own_queue_limits` is false.
+DCB line_control_block(const char* line_settings, const DCB& driver_block, bool own_queue_limits);
 
 }  // namespace zentavol

@@ -6,6 +6,9 @@
 namespace zentavol {
 namespace {
 
+// The lowest standard rate; below it only the abbreviations mean anything.
+constexpr std::uint32_t kLowestRate = 50;
+
 // The mode command takes the leading digits of the usual rates as abbreviations.
 std::optional<std::uint32_t> expand_baud(std::uint32_t value) {
     switch (value) {
@@ -28,7 +31,7 @@ std::optional<std::uint32_t> expand_baud(std::uint32_t value) {
         case 19:
             return 19200;
         default:
-            return value >= 100 ? std::optional<std::uint32_t>(value) : std::nullopt;
+            return value >= kLowestRate ? std::optional<std::uint32_t>(value) : std::nullopt;
     }
 }
 
@@ -82,6 +85,8 @@ bool apply_item(std::string_view key, std::string_view value, LineSettings& sett
     }
     if (key == "xon") {
         settings.xon_xoff = *on;
+    } else if (key == "octs") {
+        settings.cts_flow = *on;
     } else if (key == "dtr") {
         settings.dtr = *on;
     } else if (key == "rts") {
@@ -92,7 +97,28 @@ bool apply_item(std::string_view key, std::string_view value, LineSettings& sett
     return true;
 }
 
+const char* switch_text(bool on) {
+    return on ? "on" : "off";
+}
+
 }  // namespace
+
+std::string format_line_settings(const LineSettings& line) {
+    std::string text = "baud=" + std::to_string(line.baud) + " parity=" + line.parity +
+                       " data=" + std::to_string(line.data_bits) +
+                       " stop=" + std::to_string(line.stop_bits) +
+                       " xon=" + switch_text(line.xon_xoff);
+    if (line.cts_flow) {
+        text += " octs=on";
+    }
+    text += std::string(" dtr=") + switch_text(line.dtr);
+    // Under the handshake RTS belongs to the driver; the mode syntax's rts=hs is not taken
+    // everywhere, so the backends set it themselves.
+    if (!line.cts_flow) {
+        text += std::string(" rts=") + switch_text(line.rts);
+    }
+    return text;
+}
 
 std::optional<LineSettings> parse_line_settings(std::string_view text) {
     LineSettings settings;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace zentavol {
@@ -26,6 +27,7 @@ struct LineSettings {
     int data_bits = 8;
     int stop_bits = 1;
     bool xon_xoff = false;
+    bool cts_flow = false;  // octs=on: output waits for CTS; the backend adds the RTS half
     bool dtr = false;
     bool rts = false;
 
@@ -33,7 +35,12 @@ struct LineSettings {
 };
 
 // Interprets a mode-command text such as kLineSettings; nothing when an item is unknown or
-// malformed.
+// malformed. Rates from 50 up are taken as they are, but for the mode command's two-digit
+// abbreviations (11, 15, 30, 60, 12, 24, 48, 96, 19).
 std::optional<LineSettings> parse_line_settings(std::string_view text);
+
+// The text that says the given line, with the rate written in full; DTR and RTS on, but where
+// the hardware handshake drives RTS.
+std::string format_line_settings(const LineSettings& line);
 
 }  // namespace zentavol

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "line_settings.h"
 #include "unique_handle.h"
 #if defined(_WIN32)
 #include "serial_port_state_windows.h"
@@ -28,6 +29,16 @@ struct ReadResult {
     bool more_waiting = false;
 };
 
+// The line that the port has after configure, read back from it: a driver may have refused a
+// setting or picked another rate than the one asked for.
+struct LineReadback {
+    bool ok = false;  // the port's settings could be read at all
+    LineSettings line;
+    // False where the port keeps no framing (a pseudo-terminal forces 8 data bits and no
+    // parity): data bits and parity then say nothing.
+    bool framing_known = true;
+};
+
 // A thin, move-only owner of one open port handle. Every operation blocks until it ends or its
 // timeout runs out; results are plain flags and counts, nothing is thrown.
 class SerialPort {
@@ -39,10 +50,10 @@ class SerialPort {
     // is taken back only when its name, or the node that it leads to, has been made anew since:
     // its old number may have gone to an unrelated terminal, which must be left alone.
     bool reopen(const char* name);
-    // Applies the timeouts, then the line settings, then restarts output that an earlier XOFF
-    // left suspended; a step the platform rejects passes silently and does not keep the next one
-    // from being tried.
-    void configure();
+    // Applies the timeouts, then the line settings of the text (kLineSettings unless given), then
+    // restarts output that an earlier XOFF left suspended; a step the platform rejects passes
+    // silently and does not keep the next one from being tried. Gives the line read back.
+    LineReadback configure(const char* line_settings = kLineSettings);
     // True only when every byte went out within the write limit.
     bool write(std::span<const std::uint8_t> bytes);
     // Blocks until received characters are waiting; the event word has kEventReceivedChar set

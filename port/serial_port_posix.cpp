@@ -57,6 +57,7 @@ bool SerialPort::open(const char* name) {
     }
     handle_ = std::move(port);
     state_.node = posix::identity_of(name, pseudo_terminal).value_or(NodeIdentity{});
+    state_.node.pseudo_terminal = pseudo_terminal;
     return true;
 }
 
@@ -70,16 +71,18 @@ bool SerialPort::reopen(const char* name) {
     return open(name);
 }
 
-void SerialPort::configure() {
+LineReadback SerialPort::configure(const char* line_settings) {
     const int fd = fd_of(handle_.get());
     posix::apply_timeouts(fd);
-    if (const auto line = parse_line_settings(kLineSettings)) {
+    if (const auto line = parse_line_settings(line_settings)) {
         posix::apply_line_settings(fd, *line);
     }
     // A terminal keeps output that a received XOFF suspended after its holder has gone; TCOON
     // alone restarts only output that TCOOFF stopped, so both, as a Windows open does.
     ::tcflow(fd, TCOOFF);
     ::tcflow(fd, TCOON);
+    const auto now = posix::read_line_settings(fd);
+    return {.ok = now.ok, .line = now.line, .framing_known = !state_.node.pseudo_terminal};
 }
 
 bool SerialPort::write(std::span<const std::uint8_t> bytes) {

@@ -30,10 +30,11 @@ std::optional<DWORD> clear_line_errors(HANDLE port) {
 
 }  // namespace
 
-DCB line_control_block(const DCB& driver_block, bool own_queue_limits) {
+DCB line_control_block(const char* line_settings, const DCB& driver_block, bool own_queue_limits) {
     DCB block{};
     block.DCBlength = sizeof block;
-    ::BuildCommDCBA(kLineSettings, &block);
+    ::BuildCommDCBA(line_settings, &block);
+    const auto line = parse_line_settings(line_settings);
     // What the text leaves out but the line needs, in one place:
     // SetCommState refuses equal XON and XOFF characters (the cleared block has both 0).
     block.XonChar = static_cast<char>(kXon);
@@ -41,9 +42,14 @@ DCB line_control_block(const DCB& driver_block, bool own_queue_limits) {
     // Windows supports binary transfers only.
     block.fBinary = TRUE;
     // Some implementations take the two-digit abbreviation literally (96 bit/s).
-    if (const auto line = parse_line_settings(kLineSettings);
-        line && block.BaudRate != line->baud) {
+    if (line && block.BaudRate != line->baud) {
         block.BaudRate = line->baud;
+    }
+    // The mode syntax's rts=hs is refused by Wine's BuildCommDCBA (it fails and leaves the block
+    // zeroed), so the text says octs=on alone and the RTS half of the handshake is set here.
+    if (line && line->cts_flow) {
+        block.fOutxCtsFlow = TRUE;
+        block.fRtsControl = RTS_CONTROL_HANDSHAKE;
     }
     // Our transmitter never waits on our own full input buffer: the sender never reads it.
     block.fTXContinueOnXoff = TRUE;
@@ -86,7 +92,45 @@ bool SerialPort::reopen(const char* name) {
     return open(name);
 }
 
-void SerialPort::configure() {
+namespace {
+
+char parity_letter(BYTE parity) {
+    switch (parity) {
+        case ODDPARITY:
+            return 'o';
+        case EVENPARITY:
+            return 'e';
+        case MARKPARITY:
+            return 'm';
+        case SPACEPARITY:
+            return 's';
+        default:
+            return 'n';
+    }
+}
+
+LineReadback read_back(HANDLE port) {
+    DCB block{};
+    block.DCBlength = sizeof block;
+    if (::GetCommState(port, &block) == FALSE) {
+        return {};
+    }
+    LineReadback now;
+    now.ok = true;
+    now.line.baud = block.BaudRate;
+    now.line.data_bits = block.ByteSize;
+    now.line.parity = parity_letter(block.Parity);
+    now.line.stop_bits = block.StopBits == TWOSTOPBITS ? 2 : 1;
+    now.line.xon_xoff = block.fOutX != FALSE && block.fInX != FALSE;
+    now.line.cts_flow = block.fOutxCtsFlow != FALSE && block.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    now.line.dtr = block.fDtrControl == DTR_CONTROL_ENABLE;
+    now.line.rts = block.fRtsControl == RTS_CONTROL_ENABLE;
+    return now;
+}
+
+}  // namespace
+
+LineReadback SerialPort::configure(const char* line_settings) {
     const HANDLE port = handle_of(handle_.get());
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = kReadIntervalTimeout;
@@ -102,18 +146,19 @@ void SerialPort::configure() {
     COMMPROP driver_queues{};
     ::GetCommProperties(port, &driver_queues);
     ::SetupComm(port, kInputQueueSize, kOutputQueueSize);
-    DCB block = line_control_block(driver_block, true);
+    DCB block = line_control_block(line_settings, driver_block, true);
     if (::SetCommState(port, &block) == FALSE) {
         // Some vendor drivers refuse queue sizes or limits they do not support: once more with
         // the driver's own.
         if (driver_queues.dwCurrentRxQueue != 0 && driver_queues.dwCurrentTxQueue != 0) {
             ::SetupComm(port, driver_queues.dwCurrentRxQueue, driver_queues.dwCurrentTxQueue);
         }
-        block = line_control_block(driver_block, false);
+        block = line_control_block(line_settings, driver_block, false);
         ::SetCommState(port, &block);
     }
     // Output that an XOFF suspended before this program is restarted.
     ::EscapeCommFunction(port, SETXON);
+    return read_back(port);
 }
 
 bool SerialPort::write(std::span<const std::uint8_t> bytes) {

@@ -17,29 +17,39 @@
 namespace zentavol::posix {
 namespace {
 
-speed_t speed_for(std::uint32_t baud) {
-    switch (baud) {
-        case 110:
-            return B110;
-        case 150:
-            return B150;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        default:
-            return B0;
+struct StandardSpeed {
+    std::uint32_t baud;
+    speed_t code;
+};
+
+// The rates the classic termios names.
+constexpr StandardSpeed kStandardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+std::optional<speed_t> standard_speed(std::uint32_t baud) {
+    for (const auto& speed : kStandardSpeeds) {
+        if (speed.baud == baud) {
+            return speed.code;
+        }
     }
+    return std::nullopt;
+}
+
+std::uint32_t rate_of(speed_t code) {
+    for (const auto& speed : kStandardSpeeds) {
+        if (speed.code == code) {
+            return speed.baud;
+        }
+    }
+    return 0;
 }
 
 tcflag_t size_flag(int data_bits) {
@@ -94,7 +104,12 @@ void apply_line_settings(int fd, const LineSettings& line) {
 #ifdef CMSPAR
         tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
 #endif
-        tio.c_cflag |= size_flag(line.data_bits) | CLOCAL | CREAD;
+        // HUPCL: DTR drops when the port is released, as a Windows port's does when its handle
+        // is closed; set here rather than left to whatever the kernel's default was.
+        tio.c_cflag |= size_flag(line.data_bits) | CLOCAL | CREAD | HUPCL;
+        if (line.cts_flow) {
+            tio.c_cflag |= CRTSCTS;
+        }
         if (line.stop_bits == 2) {
             tio.c_cflag |= CSTOPB;
         }
@@ -110,20 +125,66 @@ void apply_line_settings(int fd, const LineSettings& line) {
             tio.c_cc[VSTART] = kXon;
             tio.c_cc[VSTOP] = kXoff;
         }
-        ::cfsetispeed(&tio, speed_for(line.baud));
-        ::cfsetospeed(&tio, speed_for(line.baud));
+        // A rate without a Bxxx name is set as a number below; the rest of the line first.
+        if (const auto code = standard_speed(line.baud)) {
+            ::cfsetispeed(&tio, *code);
+            ::cfsetospeed(&tio, *code);
+        }
         ::tcsetattr(fd, TCSANOW, &tio);
+        if (!standard_speed(line.baud)) {
+            set_any_speed(fd, line.baud);
+        }
     }
     int raise = 0;
     int lower = 0;
     (line.dtr ? raise : lower) |= TIOCM_DTR;
-    (line.rts ? raise : lower) |= TIOCM_RTS;
+    if (!line.cts_flow) {  // under the handshake the driver drives RTS
+        (line.rts ? raise : lower) |= TIOCM_RTS;
+    }
     if (raise != 0) {
         ::ioctl(fd, TIOCMBIS, &raise);  // a pseudo-terminal has no modem lines and refuses
     }
     if (lower != 0) {
         ::ioctl(fd, TIOCMBIC, &lower);
     }
+}
+
+TtyLine read_line_settings(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return {};
+    }
+    TtyLine now;
+    now.ok = true;
+    LineSettings& line = now.line;
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            line.data_bits = 5;
+            break;
+        case CS6:
+            line.data_bits = 6;
+            break;
+        case CS7:
+            line.data_bits = 7;
+            break;
+        default:
+            line.data_bits = 8;
+    }
+    line.parity = 'n';
+    if ((tio.c_cflag & PARENB) != 0) {
+        const bool odd = (tio.c_cflag & PARODD) != 0;
+        line.parity = odd ? 'o' : 'e';
+#ifdef CMSPAR
+        if ((tio.c_cflag & CMSPAR) != 0) {
+            line.parity = odd ? 'm' : 's';
+        }
+#endif
+    }
+    line.stop_bits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    line.xon_xoff = (tio.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF);
+    line.cts_flow = (tio.c_cflag & CRTSCTS) != 0;
+    line.baud = read_speed(fd).value_or(rate_of(::cfgetospeed(&tio)));
+    return now;
 }
 
 int output_queued(int fd) {

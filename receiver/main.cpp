@@ -1,10 +1,13 @@
-// zentavol: captures everything that arrives on a serial port into "zentavol.dat" and echoes it.
+// zentavol: captures everything that arrives on a serial port into a capture file ("zentavol.dat"
+// unless told otherwise) and echoes it.
+#include <string>
 #include <vector>
 
 #include "capture_file.h"
 #include "command_line.h"
 #include "echo_writer.h"
 #include "process_setup.h"
+#include "receiver_options.h"
 #include "serial_port.h"
 
 namespace {
@@ -15,14 +18,28 @@ constexpr cli::ProgramText kProgram{
     .name = "zentavol",
     .usage = "usage zentavol COM",
     .help =
-        "Captures everything that arrives on the serial port COM (9600 bit/s, 8N1, XON/XOFF,\n"
-        "DTR and RTS on): appends it to zentavol.dat in the working directory and echoes it\n"
-        "here, until Ctrl+C. A port that goes away is waited for and taken back.\n"
-        "zentavol --list shows the serial ports that this system has.",
+        "Captures everything that arrives on the serial port COM: appends it to the capture\n"
+        "file and echoes it here, until Ctrl+C. A port that goes away is waited for and taken\n"
+        "back.\n"
+        "Options, anywhere before --:\n"
+        "  -b, --baudrate RATE  bit/s, 50 and up (default 9600)\n"
+        "  -d, --databits N     5, 6, 7 or 8 (default 8)\n"
+        "  -p, --parity P       none, odd, even, mark or space (default none)\n"
+        "  -s, --stopbits N     1 or 2 (default 1)\n"
+        "  -f, --flow F         soft (XON/XOFF), hard (RTS/CTS) or none (default soft)\n"
+        "  -o, --output FILE    the capture file, created when missing, never truncated\n"
+        "                       (default zentavol.dat in the working directory)\n"
+        "  -q, --quiet          no echo; messages are still shown\n"
+        "  -w, --wait           wait for a port that is missing or held by another program\n"
+        "                       (default: end with status 1)\n"
+        "  -h, --help           this help\n"
+        "      --version        the version\n"
+        "      --list           the serial ports that this system has\n"
+        "Examples:\n"
+        "  zentavol -b 115200 -f none /dev/ttyACM0\n"
+        "  zentavol -o /var/log/scale.dat -q -w /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0",
     .operands = 1,
 };
-constexpr const char* kCaptureFileName = "zentavol.dat";
-constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;";
 // Every read asks for up to this much.
 constexpr std::size_t kReceiveBufferSize = 1000;
 // Reads that find more already waiting are gathered up to this much, then stored with one
@@ -31,8 +48,20 @@ constexpr std::size_t kGatherSize = std::size_t{64} * 1024;
 // A wait or read that fails on a port that is still there (a cleared line error, bytes that were
 // gone when read) is retried after this pause, so that such a port cannot make the loop spin.
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
-// How often a port that has gone away is looked for again.
+// How often a port that has gone away, or is not there yet, is looked for again.
 constexpr std::chrono::milliseconds kReopenPause{1000};
+
+// The receiver's messages, naming its capture file as typed.
+struct Messages {
+    std::string announcement;
+    std::string open_failed;
+    std::string write_failed;
+
+    explicit Messages(const std::string& file)
+        : announcement("result in " + file + "   Press CtrlC to break;"),
+          open_failed("error open " + file),
+          write_failed("error write " + file) {}
+};
 
 struct Received {
     std::size_t count = 0;
@@ -64,48 +93,73 @@ Received receive(SerialPort& port, std::span<std::uint8_t> gather, bool paced_by
 }
 
 // The one message for appends that fail, said when they start failing.
-void report(CaptureFile::Outcome outcome, EchoWriter& console) {
+void report(CaptureFile::Outcome outcome, const Messages& messages, EchoWriter& console) {
     if (outcome == CaptureFile::Outcome::kFirstFailure) {
-        console.say("error write zentavol.dat");
+        console.say(messages.write_failed);
     }
+}
+
+// Sets the line up; where options asked for settings, they must hold, or nothing is captured.
+bool configure_line(SerialPort& port, const ReceiverOptions& options, EchoWriter& console) {
+    const auto readback = port.configure(options.line.settings_text().c_str());
+    if (!options.line.held_by(readback)) {
+        console.say("error configure COM");
+        return false;
+    }
+    return true;
 }
 
 // A port that has gone away is released at once, so that a re-plugged adapter gets its old name
 // back, and looked for about once a second until it can be held again as at start.
-void take_back(SerialPort& port, const char* name, CaptureFile& capture, EchoWriter& console) {
+bool take_back(SerialPort& port, const char* name, const ReceiverOptions& options,
+               const Messages& messages, CaptureFile& capture, EchoWriter& console) {
     console.say("error read COM");
     port.close();
     do {
         pause_for(kReopenPause);
-        report(capture.retry(), console);
+        report(capture.retry(), messages, console);
     } while (!port.reopen(name));
-    port.configure();
-    console.say(kAnnouncement);
+    if (!configure_line(port, options, console)) {
+        return false;
+    }
+    console.say(messages.announcement);
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     prepare_console();
-    if (const auto status = cli::answer_without_running(kProgram, argc, argv)) {
+    ReceiverOptions options;
+    const auto specs = receiver_option_specs(options);
+    const auto command_line = cli::parse_command_line(specs, argc, argv);
+    if (const auto status = cli::answer_without_running(kProgram, command_line)) {
         return *status;
     }
-    const char* port_name = argv[1];
+    const char* port_name = command_line.operands[0].c_str();
+    const Messages messages(options.output);
 
     SerialPort port;
     if (!port.open(port_name)) {
         cli::say("error open COM");
-        return cli::kStatusFailure;
+        if (!options.wait) {
+            return cli::kStatusFailure;
+        }
+        do {
+            pause_for(kReopenPause);
+        } while (!port.open(port_name));
     }
     EchoWriter console(stdout);
-    console.say(kAnnouncement);
+    console.say(messages.announcement);
 
     CaptureFile capture;
-    if (!capture.open(kCaptureFileName)) {
-        console.say("error open zentavol.dat");
+    if (!capture.open(options.output.c_str())) {
+        console.say(messages.open_failed);
         return cli::kStatusFailure;
     }
-    port.configure();
+    if (!configure_line(port, options, console)) {
+        return cli::kStatusFailure;
+    }
 
     std::vector<std::uint8_t> gather(kGatherSize);
     for (;;) {
@@ -114,17 +168,21 @@ int main(int argc, char* argv[]) {
         if (received.count > 0) {
             // The file first: a byte is echoed only once it is stored.
             const std::span<const std::uint8_t> chunk(gather.data(), received.count);
-            report(capture.store(chunk), console);
-            console.echo(chunk, received.more_waiting);
+            report(capture.store(chunk), messages, console);
+            if (!options.quiet) {
+                console.echo(chunk, received.more_waiting);
+            }
             continue;
         }
         // Nothing came.
         const bool retrying = capture.has_backlog();
         if (retrying) {
-            report(capture.retry(), console);
+            report(capture.retry(), messages, console);
         }
         if (port.lost()) {
-            take_back(port, port_name, capture, console);
+            if (!take_back(port, port_name, options, messages, capture, console)) {
+                return cli::kStatusFailure;
+            }
         } else if (received.failed && !retrying) {
             pause_for(kIdleRetryPause);
         }

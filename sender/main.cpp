@@ -1,9 +1,11 @@
-// zentavol-send: plays a data file out to a serial port, one line record a second.
+// zentavol-send: plays a data file out to a serial port, one line record a second (or after the
+// pause asked for).
 #include <cstdio>
 
 #include "command_line.h"
 #include "line_record.h"
 #include "process_setup.h"
+#include "sender_options.h"
 #include "serial_port.h"
 
 namespace {
@@ -13,14 +15,23 @@ using namespace zentavol;
 constexpr cli::ProgramText kProgram{
     .name = "zentavol-send",
     .usage = "usage zentavol COM datafile",
-    .help =
-        "Plays datafile out to the serial port COM (9600 bit/s, 8N1, XON/XOFF, DTR and RTS\n"
-        "on), one line record a second: each line (a longer one in pieces of 98 bytes)\n"
-        "followed by a zero byte. Stop it with Ctrl+C.\n"
-        "zentavol-send --list shows the serial ports that this system has.",
+    .help = "Plays datafile out to the serial port COM, one line record a second: each line (a\n"
+            "longer one in pieces of 98 bytes) followed by a zero byte. Stop it with Ctrl+C.\n"
+            "Options, anywhere before --:\n"
+            "  -b, --baudrate RATE   bit/s, 50 and up (default 9600)\n"
+            "  -d, --databits N      5, 6, 7 or 8 (default 8)\n"
+            "  -p, --parity P        none, odd, even, mark or space (default none)\n"
+            "  -s, --stopbits N      1 or 2 (default 1)\n"
+            "  -f, --flow F          soft (XON/XOFF), hard (RTS/CTS) or none (default soft)\n"
+            "      --line-delay MS   the pause after each record, 0 and up (default 1000)\n"
+            "  -h, --help            this help\n"
+            "      --version         the version\n"
+            "      --list            the serial ports that this system has\n"
+            "Examples:\n"
+            "  zentavol-send -b 115200 -f none /dev/ttyUSB0 commands.txt\n"
+            "  zentavol-send --line-delay 250 COM3 data.txt",
     .operands = 2,
 };
-constexpr std::chrono::milliseconds kRecordPause{1000};
 
 // Opens the data file for reading as bytes; nothing when it cannot be read from its first byte
 // (a directory among others, which some platforms let fopen open).
@@ -44,22 +55,30 @@ std::FILE* open_data_file(const char* path) {
 
 int main(int argc, char* argv[]) {
     prepare_console();
-    if (const auto status = cli::answer_without_running(kProgram, argc, argv)) {
+    SenderOptions options;
+    const auto specs = sender_option_specs(options);
+    const auto command_line = cli::parse_command_line(specs, argc, argv);
+    if (const auto status = cli::answer_without_running(kProgram, command_line)) {
         return *status;
     }
 
     SerialPort port;
-    if (!port.open(argv[1])) {
+    if (!port.open(command_line.operands[0].c_str())) {
         cli::say("error open COM");
         return cli::kStatusFailure;
     }
-    std::FILE* data = open_data_file(argv[2]);
+    std::FILE* data = open_data_file(command_line.operands[1].c_str());
     if (data == nullptr) {
         cli::say("cannot find datafile");
         return cli::kStatusFailure;
     }
     cli::say("Press CtrlC to break;");
-    port.configure();
+    // Where options asked for settings, they must hold, or nothing is sent.
+    if (!options.line.held_by(port.configure(options.line.settings_text().c_str()))) {
+        cli::say("error configure COM");
+        std::fclose(data);
+        return cli::kStatusFailure;
+    }
 
     const PrecisePauses precise_pauses;
     bool every_record_whole = true;
@@ -74,7 +93,7 @@ int main(int argc, char* argv[]) {
             cli::say("write comm error");
             every_record_whole = false;
         }
-        pause_for(kRecordPause);
+        pause_for(options.line_delay);
     } while (!piece.read_failed);  // a read error ends playback as the end of the file does
 
     port.close();

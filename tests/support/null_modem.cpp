@@ -9,7 +9,11 @@
 
 namespace zentavol::test {
 
-NullModem::NullModem() {
+NullModem::NullModem() : own_dir_(std::make_unique<TempDir>()), dir_(own_dir_->path()) {
+    start();
+}
+
+NullModem::NullModem(std::filesystem::path dir) : dir_(std::move(dir)) {
     start();
 }
 

@@ -16,7 +16,10 @@ inline constexpr const char* kSocat = "/usr/bin/socat";
 
 class NullModem {
   public:
+    // Its names in a folder of its own, or in the given one (names that a program under test
+    // may be told before they exist).
     NullModem();
+    explicit NullModem(std::filesystem::path dir);
     ~NullModem();
     NullModem(const NullModem&) = delete;
     NullModem& operator=(const NullModem&) = delete;
@@ -29,7 +32,8 @@ class NullModem {
     void send(std::string_view bytes) const;
 
   private:
-    TempDir dir_;
+    std::unique_ptr<TempDir> own_dir_;
+    std::filesystem::path dir_;
     std::unique_ptr<ChildProcess> socat_;
 };
 

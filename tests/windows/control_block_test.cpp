@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "control_block_windows.h"
+#include "line_settings.h"
 #include "port_timeouts.h"
 
 namespace {
@@ -25,7 +26,7 @@ int main() {
     driver.XonLim = 111;
     driver.XoffLim = 222;
 
-    const DCB block = zentavol::line_control_block(driver, true);
+    const DCB block = zentavol::line_control_block(zentavol::kLineSettings, driver, true);
     // What kLineSettings names.
     expect("DCBlength", block.DCBlength, sizeof(DCB));
     expect("BaudRate", block.BaudRate, 9600);
@@ -49,7 +50,7 @@ int main() {
     expect("XonLim", block.XonLim, zentavol::kInputQueueSize / 2);
 
     // The second try, for a driver that refused the first: its own limits, the rest the same.
-    const DCB fallback = zentavol::line_control_block(driver, false);
+    const DCB fallback = zentavol::line_control_block(zentavol::kLineSettings, driver, false);
     expect("fallback XonLim", fallback.XonLim, 111);
     expect("fallback XoffLim", fallback.XoffLim, 222);
     expect("fallback BaudRate", fallback.BaudRate, 9600);
