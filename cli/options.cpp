@@ -9,7 +9,12 @@ namespace {
 constexpr std::uint32_t kLowestBaud = 50;
 
 std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    out += text;
+    out += '"';
+    return out;
 }
 
 const OptionSpec* find_letter(std::span<const OptionSpec> options, char letter) {

@@ -109,22 +109,27 @@ char parity_letter(BYTE parity) {
     }
 }
 
-LineReadback read_back(HANDLE port) {
-    DCB block{};
-    block.DCBlength = sizeof block;
-    if (::GetCommState(port, &block) == FALSE) {
+// What the port ended with: the block that SetCommState took, and the rate as the driver reads
+// it back, since a driver that cannot make a rate picks another without refusing the block (Wine's
+// GetCommState does not report the RTS/CTS handshake it has set, so the block itself is trusted
+// for the rest).
+LineReadback read_back(HANDLE port, const DCB& accepted) {
+    DCB now_block{};
+    now_block.DCBlength = sizeof now_block;
+    if (::GetCommState(port, &now_block) == FALSE) {
         return {};
     }
     LineReadback now;
     now.ok = true;
-    now.line.baud = block.BaudRate;
-    now.line.data_bits = block.ByteSize;
-    now.line.parity = parity_letter(block.Parity);
-    now.line.stop_bits = block.StopBits == TWOSTOPBITS ? 2 : 1;
-    now.line.xon_xoff = block.fOutX != FALSE && block.fInX != FALSE;
-    now.line.cts_flow = block.fOutxCtsFlow != FALSE && block.fRtsControl == RTS_CONTROL_HANDSHAKE;
-    now.line.dtr = block.fDtrControl == DTR_CONTROL_ENABLE;
-    now.line.rts = block.fRtsControl == RTS_CONTROL_ENABLE;
+    now.line.baud = now_block.BaudRate;
+    now.line.data_bits = accepted.ByteSize;
+    now.line.parity = parity_letter(accepted.Parity);
+    now.line.stop_bits = accepted.StopBits == TWOSTOPBITS ? 2 : 1;
+    now.line.xon_xoff = accepted.fOutX != FALSE && accepted.fInX != FALSE;
+    now.line.cts_flow =
+        accepted.fOutxCtsFlow != FALSE && accepted.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    now.line.dtr = accepted.fDtrControl == DTR_CONTROL_ENABLE;
+    now.line.rts = accepted.fRtsControl == RTS_CONTROL_ENABLE;
     return now;
 }
 
@@ -147,18 +152,19 @@ LineReadback SerialPort::configure(const char* line_settings) {
     ::GetCommProperties(port, &driver_queues);
     ::SetupComm(port, kInputQueueSize, kOutputQueueSize);
     DCB block = line_control_block(line_settings, driver_block, true);
-    if (::SetCommState(port, &block) == FALSE) {
+    bool accepted = ::SetCommState(port, &block) != FALSE;
+    if (!accepted) {
         // Some vendor drivers refuse queue sizes or limits they do not support: once more with
         // the driver's own.
         if (driver_queues.dwCurrentRxQueue != 0 && driver_queues.dwCurrentTxQueue != 0) {
             ::SetupComm(port, driver_queues.dwCurrentRxQueue, driver_queues.dwCurrentTxQueue);
         }
         block = line_control_block(line_settings, driver_block, false);
-        ::SetCommState(port, &block);
+        accepted = ::SetCommState(port, &block) != FALSE;
     }
     // Output that an XOFF suspended before this program is restarted.
     ::EscapeCommFunction(port, SETXON);
-    return read_back(port);
+    return accepted ? read_back(port, block) : LineReadback{};
 }
 
 bool SerialPort::write(std::span<const std::uint8_t> bytes) {

@@ -1,11 +1,16 @@
-// The device-control block that configure hands to SetCommState, checked field by field without a
-// port. A Windows program of its own, run under Wine by the Windows tests; prints each field that
-// is wrong and ends with status 1, or prints "control block ok".
+// The device-control block, in a Windows program of its own run under Wine by the Windows tests.
+// Without arguments: the block that configure hands to SetCommState, checked field by field
+// without a port; prints each field that is wrong and ends with status 1, or prints "control
+// block ok". With a port and line options: opens and configures the port as the programs do and
+// prints the block the port ends with (GetCommState) and whether the options held.
 #include <cstdio>
+#include <vector>
 
+#include "command_line.h"
 #include "control_block_windows.h"
 #include "line_settings.h"
 #include "port_timeouts.h"
+#include "serial_port.h"
 
 namespace {
 
@@ -20,7 +25,35 @@ void expect(const char* field, unsigned long got, unsigned long wanted) {
 
 }  // namespace
 
-int main() {
+int show_configured_block(int argc, char* argv[]) {
+    zentavol::cli::LineOptions line;
+    std::vector<zentavol::cli::OptionSpec> specs;
+    zentavol::cli::add_line_options(specs, line);
+    const auto command_line = zentavol::cli::parse_command_line(specs, argc, argv);
+    if (command_line.error || command_line.operands.empty()) {
+        std::puts("usage control_block_test [PORT LINE-OPTIONS...]");
+        return 2;
+    }
+    zentavol::SerialPort port;
+    if (!port.open(command_line.operands[0].c_str())) {
+        std::puts("error open COM");
+        return 1;
+    }
+    const auto readback = port.configure(line.settings_text().c_str());
+    // The handle is not ours to read the block from; a second view of the same port would be
+    // refused, so the block is what the port object read back.
+    const auto& now = readback.line;
+    std::printf("baud=%lu data=%d parity=%c stop=%d xon=%d cts=%d dtr=%d rts=%d %s\n",
+                static_cast<unsigned long>(now.baud), now.data_bits, now.parity, now.stop_bits,
+                now.xon_xoff ? 1 : 0, now.cts_flow ? 1 : 0, now.dtr ? 1 : 0, now.rts ? 1 : 0,
+                line.held_by(readback) ? "held" : "not held");
+    return 0;
+}
+
+int main(int argc, char* argv[]) {
+    if (argc > 1) {
+        return show_configured_block(argc, argv);
+    }
     DCB driver{};
     driver.DCBlength = sizeof driver;
     driver.XonLim = 111;

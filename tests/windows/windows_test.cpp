@@ -262,6 +262,69 @@ TEST(Windows, TheControlBlockIsCompletedFieldByField) {
     EXPECT_EQ(without_cr(result.output), "control block ok\n");
 }
 
+// The line each option set leaves the port with: the block the port object ends with, read by
+// the control-block test program after configuring as the programs do.
+TEST(Windows, LineOptionsEndUpInTheControlBlock) {
+    const struct {
+        std::vector<std::string> options;
+        std::string block;
+    } cases[] = {
+        {{}, "baud=9600 data=8 parity=n stop=1 xon=1 cts=0 dtr=1 rts=1 held"},
+        {{"-b", "115200", "-f", "none"},
+         "baud=115200 data=8 parity=n stop=1 xon=0 cts=0 dtr=1 rts=1 held"},
+        {{"--databits=7", "-p", "even", "-s", "2"},
+         "baud=9600 data=7 parity=e stop=2 xon=1 cts=0 dtr=1 rts=1 held"},
+        {{"-f", "hard", "-p", "mark"},
+         "baud=9600 data=8 parity=m stop=1 xon=0 cts=1 dtr=1 rts=0 held"},
+        {{"-b", "50", "-d", "5", "-p", "space"},
+         "baud=50 data=5 parity=s stop=1 xon=1 cts=0 dtr=1 rts=1 held"},
+        // Wine cannot make 250000 bit/s and quietly sets 38400.
+        {{"-b", "250000"}, "baud=38400 data=8 parity=n stop=1 xon=1 cts=0 dtr=1 rts=1 not held"},
+    };
+    for (const auto& c : cases) {
+        PtyPair line;
+        connect(21, line.slave_path());
+        std::vector<std::string> args = {kCom21};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto result = run_to_end({.argv = windows_program("control_block_test.exe", args)}, 60s);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(without_cr(result.output), c.block + "\n") << c.block;
+    }
+}
+
+TEST(Windows, ARateTheDriverCannotMakeIsSaidAndNothingIsCaptured) {
+    PtyPair line;
+    connect(21, line.slave_path());
+    TempDir cwd;
+    const auto result =
+        run_to_end({.argv = windows_program("zentavol.exe", {"-b", "250000", kCom21}),
+                    .cwd = cwd.path()},
+                   60s);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(without_cr(result.output), kAnnouncement + "error configure COM\n"s);
+}
+
+TEST(Windows, OutputElsewhereAndQuiet) {
+    PtyPair line;
+    connect(21, line.slave_path());
+    TempDir cwd;
+    std::filesystem::create_directory(cwd / "logs");
+    ChildProcess receiver(
+        {.argv = windows_program("zentavol.exe", {kCom21, "-q", "--output", R"(logs\scale.dat)"}),
+         .cwd = cwd.path(),
+         .stdout_path = cwd / "out"});
+    const std::string announcement = "result in logs\\scale.dat   Press CtrlC to break;\n";
+    ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == announcement; }, 30s))
+        << receiver.output();
+    ASSERT_TRUE(eventually([&] { return carries_line_settings(line.slave_termios()); }, 10s));
+    line.send("quiet\r\n");
+    EXPECT_TRUE(
+        eventually([&] { return file_bytes(cwd / "logs" / "scale.dat") == "quiet\r\n"; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(without_cr(receiver.output()), announcement) << "data was echoed";
+    EXPECT_FALSE(std::filesystem::exists(cwd / "zentavol.dat"));
+}
+
 // Printable bytes without LF, which the console's text mode would widen to CR LF.
 std::string printable_bytes(std::size_t count) {
     std::string bytes;
