@@ -43,9 +43,10 @@ wakeups() {
   cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ {n += $2} END {print n}'
 }
 # Starts the receiver on $1 in folder $2, in the background, with Ctrl+C as from a terminal.
-start_receiver() {
+start_receiver() {  # words of its command line, folder
   mkdir -p "$2"
-  (cd "$2" && exec probe exec-default zentavol "$1" > out) &
+  # shellcheck disable=SC2086 # the options are words
+  (cd "$2" && exec probe exec-default zentavol $1 > out) &
   RECEIVER=$!
 }
 
@@ -99,6 +100,31 @@ check uart_ctrl_c_ends_receiver $? ""
 check uart_dtr_rts_dropped_when_released $? "$(probe mcr 0x2f8)"
 [ "$(probe open-as 65534 /dev/ttyS1)" = "ok" ]
 check uart_free_for_others_after_ctrl_c $? "$(probe open-as 65534 /dev/ttyS1)"
+
+# Line options, seen in the UART's own registers: 115200 bit/s is divisor 1 of its 1.8432 MHz
+# clock; 7 data bits, even parity and 2 stop bits are line control 0x1e.
+start_receiver "-b 115200 -d 7 -p even -s 2 /dev/ttyS1" /tmp/uart7e2
+within 'grep -q -x -F "$ANNOUNCEMENT" /tmp/uart7e2/out' 50
+usleep 300000
+[ "$(probe lcr 0x2f8)" = "lcr=0x1e divisor=1" ]
+check uart_options_in_the_registers $? "$(probe lcr 0x2f8)"
+ask send7 3000
+within '[ "$(stat -c %s /tmp/uart7e2/zentavol.dat)" -ge 3000 ]' 100
+[ "$(sha256sum < /tmp/uart7e2/zentavol.dat | cut -d' ' -f1)" = "$REPLY" ]
+check uart_captures_at_7e2_115200 $? "size $(stat -c %s /tmp/uart7e2/zentavol.dat)"
+kill -INT $RECEIVER
+wait $RECEIVER
+# A rate the UART cannot make (its most is 115200): the 8250 driver keeps another, which the
+# receiver reads back and refuses before capturing anything.
+(mkdir -p /tmp/fast && cd /tmp/fast && timeout -s KILL 10 zentavol -b 250000 /dev/ttyS1 > out
+  echo $? > status)
+printf '%s\nerror configure COM\n' "$ANNOUNCEMENT" > /tmp/fast/want
+cmp -s /tmp/fast/out /tmp/fast/want && [ "$(cat /tmp/fast/status)" = 1 ] &&
+  [ ! -s /tmp/fast/zentavol.dat ]
+check uart_rate_it_cannot_make_is_refused $? \
+  "status $(cat /tmp/fast/status): $(tr '\n' '|' < /tmp/fast/out)"
+say "NOTE 8250 answered -b 250000 with: $(stty -F /dev/ttyS1 speed)"
+stty -F /dev/ttyS1 9600 cs8 -parenb -cstopb
 
 # The sender, held by an XOFF from the far end after its first record, released 2.5 s later.
 printf 'rec1\nrec2\nrec3\nrec4\nrec5\nrec6\n' > /tmp/records

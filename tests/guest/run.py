@@ -30,7 +30,9 @@ EXPECTED_CHECKS = [
     "uart_announces", "uart_line_settings", "uart_dtr_rts_on_while_held",
     "uart_exclusive_for_others", "uart_second_receiver_refused", "uart_captures_5000_bytes",
     "uart_ctrl_c_ends_receiver", "uart_dtr_rts_dropped_when_released",
-    "uart_free_for_others_after_ctrl_c", "uart_sender_reports_held_records",
+    "uart_free_for_others_after_ctrl_c", "uart_options_in_the_registers",
+    "uart_captures_at_7e2_115200", "uart_rate_it_cannot_make_is_refused",
+    "uart_sender_reports_held_records",
     "uart_held_records_never_arrive", "uart_records_after_xon_arrive", "usb_adapter_appears",
     "usb_captures_before_the_pull", "usb_pull_is_said", "usb_no_busy_loop_while_pulled",
     "usb_pull_said_once", "usb_taken_back_and_announced_again",
@@ -228,6 +230,13 @@ def main():
                 action, args = words[1], words[2:]
                 if action == "send1":
                     data = line_safe(int(args[0]), 1)
+                    uart.send(data)
+                    reply(hashlib.sha256(data).hexdigest())
+                elif action == "send7":
+                    # Seven-bit bytes, for a line of 7 data bits.
+                    count = int(args[0])
+                    data = bytes(b for b in (x & 0x7F for x in line_safe(2 * count, 7))
+                                 if b not in (0x11, 0x13))[:count]
                     uart.send(data)
                     reply(hashlib.sha256(data).hexdigest())
                 elif action == "hold1":
