@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -18,21 +19,13 @@ std::string quoted(std::string_view text) {
 }
 
 const OptionSpec* find_letter(std::span<const OptionSpec> options, char letter) {
-    for (const auto& option : options) {
-        if (option.letter == letter) {
-            return &option;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find(options, letter, &OptionSpec::letter);
+    return found == options.end() ? nullptr : &*found;
 }
 
 const OptionSpec* find_name(std::span<const OptionSpec> options, std::string_view name) {
-    for (const auto& option : options) {
-        if (option.name == name) {
-            return &option;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find(options, name, &OptionSpec::name);
+    return found == options.end() ? nullptr : &*found;
 }
 
 }  // namespace
@@ -80,8 +73,9 @@ ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
             const std::string_view attached =
                 has_attached ? argument.substr(equals + 1) : std::string_view();
             if (name == "help" || name == "version" || name == "list") {
-                (name == "help" ? parsed.help : name == "version" ? parsed.version : parsed.list) =
-                    true;
+                (name == "help"      ? parsed.help
+                 : name == "version" ? parsed.version
+                                     : parsed.list) = true;
                 continue;
             }
             const OptionSpec* option = find_name(options, name);
@@ -174,22 +168,22 @@ bool LineOptions::held_by(const LineReadback& readback) const {
            (!data_bits_given || !framing || now.data_bits == data_bits) &&
            (!parity_given || !framing || now.parity == parity) &&
            (!stop_bits_given || now.stop_bits == stop_bits) &&
-           (!flow_given || (now.xon_xoff == (flow == Flow::kSoft) &&
-                            now.cts_flow == (flow == Flow::kHard)));
+           (!flow_given ||
+            (now.xon_xoff == (flow == Flow::kSoft) && now.cts_flow == (flow == Flow::kHard)));
 }
 
 void add_line_options(std::vector<OptionSpec>& options, LineOptions& line) {
-    options.push_back({'b', "baudrate", true, [&line](std::string_view value) {
-                           const auto baud = parse_count(value, kLowestBaud,
-                                                         std::numeric_limits<std::uint32_t>::max());
-                           if (!baud) {
-                               return std::optional<std::string>("invalid baud rate " +
-                                                                 quoted(value));
-                           }
-                           line.baud = *baud;
-                           line.baud_given = true;
-                           return std::optional<std::string>();
-                       }});
+    options.push_back(
+        {'b', "baudrate", true, [&line](std::string_view value) {
+             const auto baud =
+                 parse_count(value, kLowestBaud, std::numeric_limits<std::uint32_t>::max());
+             if (!baud) {
+                 return std::optional<std::string>("invalid baud rate " + quoted(value));
+             }
+             line.baud = *baud;
+             line.baud_given = true;
+             return std::optional<std::string>();
+         }});
     options.push_back({'d', "databits", true, [&line](std::string_view value) {
                            const auto bits = parse_count(value, 5, 8);
                            if (!bits) {
@@ -200,19 +194,19 @@ void add_line_options(std::vector<OptionSpec>& options, LineOptions& line) {
                            line.data_bits_given = true;
                            return std::optional<std::string>();
                        }});
-    options.push_back({'p', "parity", true, [&line](std::string_view value) {
-                           constexpr std::pair<std::string_view, char> kParities[] = {
-                               {"none", 'n'}, {"odd", 'o'}, {"even", 'e'},
-                               {"mark", 'm'}, {"space", 's'}};
-                           for (const auto& [name, letter] : kParities) {
-                               if (value == name) {
-                                   line.parity = letter;
-                                   line.parity_given = true;
-                                   return std::optional<std::string>();
-                               }
-                           }
-                           return std::optional<std::string>("invalid parity " + quoted(value));
-                       }});
+    options.push_back(
+        {'p', "parity", true, [&line](std::string_view value) {
+             constexpr std::pair<std::string_view, char> kParities[] = {
+                 {"none", 'n'}, {"odd", 'o'}, {"even", 'e'}, {"mark", 'm'}, {"space", 's'}};
+             for (const auto& [name, letter] : kParities) {
+                 if (value == name) {
+                     line.parity = letter;
+                     line.parity_given = true;
+                     return std::optional<std::string>();
+                 }
+             }
+             return std::optional<std::string>("invalid parity " + quoted(value));
+         }});
     options.push_back({'s', "stopbits", true, [&line](std::string_view value) {
                            const auto bits = parse_count(value, 1, 2);
                            if (!bits) {

@@ -48,8 +48,8 @@ struct LineOptions {
     int stop_bits = 1;
     Flow flow = Flow::kSoft;
     // Which were given: only those are read back and must hold.
-    bool baud_given = false, data_bits_given = false, parity_given = false,
-         stop_bits_given = false, flow_given = false;
+    bool baud_given = false, data_bits_given = false, parity_given = false, stop_bits_given = false,
+         flow_given = false;
 
     bool any_given() const;
     // The text that configure interprets: kLineSettings when no option was given; otherwise the

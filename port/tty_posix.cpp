@@ -8,8 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "port_timeouts.h"
@@ -35,21 +37,13 @@ constexpr StandardSpeed kStandardSpeeds[] = {
 };
 
 std::optional<speed_t> standard_speed(std::uint32_t baud) {
-    for (const auto& speed : kStandardSpeeds) {
-        if (speed.baud == baud) {
-            return speed.code;
-        }
-    }
-    return std::nullopt;
+    const auto* found = std::ranges::find(kStandardSpeeds, baud, &StandardSpeed::baud);
+    return found == std::end(kStandardSpeeds) ? std::nullopt : std::optional(found->code);
 }
 
 std::uint32_t rate_of(speed_t code) {
-    for (const auto& speed : kStandardSpeeds) {
-        if (speed.code == code) {
-            return speed.baud;
-        }
-    }
-    return 0;
+    const auto* found = std::ranges::find(kStandardSpeeds, code, &StandardSpeed::code);
+    return found == std::end(kStandardSpeeds) ? 0 : found->baud;
 }
 
 tcflag_t size_flag(int data_bits) {

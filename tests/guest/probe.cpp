@@ -87,6 +87,7 @@ int main(int argc, char* argv[]) {
         std::perror(argv[2]);
         return 127;
     }
-    std::fputs("usage: probe mcr BASE | lcr BASE | open-as UID PATH | exec-default CMD...\n", stderr);
+    std::fputs("usage: probe mcr BASE | lcr BASE | open-as UID PATH | exec-default CMD...\n",
+               stderr);
     return 2;
 }

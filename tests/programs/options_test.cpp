@@ -25,7 +25,7 @@ std::string announcement_for(const std::string& file) {
 struct SeenLine {
     std::uint32_t baud = 0;
     bool two_stop_bits = false;
-    bool odd_flag = false;  // PARODD: odd, or mark with CMSPAR
+    bool odd_flag = false;      // PARODD: odd, or mark with CMSPAR
     bool stick_parity = false;  // CMSPAR
     bool xon_xoff = false;
     bool rts_cts = false;
@@ -149,19 +149,20 @@ TEST(ReceiverOptions, OutputGoesWhereToldAndTheMessagesNameIt) {
                            .file_size_limit = 1000});
     console.close_write_end();
     const std::string chunk = line_safe_bytes(600);
-    ASSERT_EQ(console.read_until([&](const std::string& got) {
-        return got == announcement_for(file);
-    }, 5s), announcement_for(file));
+    ASSERT_EQ(console.read_until(
+                  [&](const std::string& got) { return got == announcement_for(file); }, 5s),
+              announcement_for(file));
     ASSERT_TRUE(eventually([&] { return seen_line(line).xon_xoff; }, 5s));
     line.send(chunk);
     std::this_thread::sleep_for(200ms);
     line.send(chunk);
-    const std::string expected = announcement_for(file) + chunk + "error write " + file + "\n" + chunk;
+    const std::string expected =
+        announcement_for(file) + chunk + "error write " + file + "\n" + chunk;
     EXPECT_EQ(console.read_until([&](const std::string& got) { return got == expected; }, 5s),
               expected);
     EXPECT_EQ(file_bytes(file), (chunk + chunk).substr(0, 1000));
-    EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << "something was made in the working folder";
-
+    EXPECT_TRUE(std::filesystem::is_empty(cwd.path()))
+        << "something was made in the working folder";
 }
 
 // A relative name is the working folder's; a folder or a missing one cannot take a capture.
@@ -170,9 +171,8 @@ TEST(ReceiverOptions, AnOutputThatCannotBeOpenedIsSaidAsTyped) {
     std::filesystem::create_directory(cwd / "folder");
     for (const std::string output : {"folder", "missing/capture.dat"}) {
         PtyPair line;
-        const auto result =
-            run_to_end({.argv = {kReceiver, "-o", output, line.slave_path()}, .cwd = cwd.path()},
-                       5s);
+        const auto result = run_to_end(
+            {.argv = {kReceiver, "-o", output, line.slave_path()}, .cwd = cwd.path()}, 5s);
         EXPECT_EQ(result.status, 1) << output;
         EXPECT_EQ(result.output, announcement_for(output) + "error open " + output + "\n");
     }
@@ -205,9 +205,8 @@ TEST(ReceiverOptions, WaitTakesAPortOnceItAppearsOrIsLetGo) {
         TempDir dir;
         TempDir cwd;
         const std::string port = (dir / "a").string();
-        ChildProcess receiver({.argv = {kReceiver, "--wait", port},
-                               .cwd = cwd.path(),
-                               .stdout_path = cwd / "out"});
+        ChildProcess receiver(
+            {.argv = {kReceiver, "--wait", port}, .cwd = cwd.path(), .stdout_path = cwd / "out"});
         ASSERT_TRUE(eventually([&] { return receiver.output() == "error open COM\n"; }, 5s));
         const auto cpu_before = receiver.cpu_time();
         std::this_thread::sleep_for(2s);
@@ -216,7 +215,9 @@ TEST(ReceiverOptions, WaitTakesAPortOnceItAppearsOrIsLetGo) {
         EXPECT_FALSE(std::filesystem::exists(cwd / "zentavol.dat"));
         NullModem modem(dir.path());
         EXPECT_TRUE(eventually(
-            [&] { return receiver.output() == "error open COM\n" + announcement_for("zentavol.dat"); },
+            [&] {
+                return receiver.output() == "error open COM\n" + announcement_for("zentavol.dat");
+            },
             5s))
             << receiver.output();
         std::this_thread::sleep_for(200ms);  // past configure
@@ -264,7 +265,12 @@ TEST(SenderOptions, LineDelaySetsThePauseAfterEachRecord) {
             }
             got += chunk;
         }
-        EXPECT_EQ(got, "1\n\0"s "2\n\0"s "3\n\0"s "4\n\0"s) << delay_ms;
+        EXPECT_EQ(got,
+                  "1\n\0"s
+                  "2\n\0"s
+                  "3\n\0"s
+                  "4\n\0"s)
+            << delay_ms;
         EXPECT_EQ(sender.wait_exit(5s), 0) << delay_ms;
         ASSERT_EQ(at.size(), 4u);
         for (std::size_t i = 1; i < at.size(); ++i) {
@@ -312,7 +318,7 @@ TEST(CommandLineOptions, BadCommandLinesAreRefusedWithOneLineAndTheUsage) {
         argv = with(argv, c.options);
         argv.push_back(port);
         if (c.sender) {
-            argv.push_back("data");
+            argv.emplace_back("data");
         }
         const auto result = run_to_end({.argv = argv, .cwd = cwd.path()}, 5s);
         const std::string program = c.sender ? "zentavol-send" : "zentavol";
@@ -340,9 +346,8 @@ TEST(CommandLineOptions, ASettingThatDoesNotHoldEndsBothPrograms) {
         run_to_end({.argv = {kReceiver, "-b", "60", line.slave_path()}, .cwd = cwd.path()}, 5s);
     EXPECT_EQ(received.status, 1);
     EXPECT_EQ(received.output, announcement_for("zentavol.dat") + "error configure COM\n");
-    const auto sent =
-        run_to_end({.argv = {kSender, "-b", "60", line.slave_path(), "data"}, .cwd = cwd.path()},
-                   5s);
+    const auto sent = run_to_end(
+        {.argv = {kSender, "-b", "60", line.slave_path(), "data"}, .cwd = cwd.path()}, 5s);
     EXPECT_EQ(sent.status, 1);
     EXPECT_EQ(sent.output, "Press CtrlC to break;\nerror configure COM\n");
     EXPECT_EQ(line.receive_for(200ms), "");

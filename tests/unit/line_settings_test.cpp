@@ -20,8 +20,8 @@ TEST(LineSettings, TheFixedTextDefinesTheLine) {
 
 TEST(LineSettings, TwoDigitRatesAreAbbreviationsAndOthersFrom50AreTakenAsTheyAre) {
     const std::pair<const char*, std::uint32_t> cases[] = {
-        {"baud=11", 110},   {"baud=30", 300},    {"baud=12", 1200},     {"baud=96", 9600},
-        {"baud=19", 19200}, {"baud=9600", 9600}, {"baud=19200", 19200}, {"baud=50", 50},
+        {"baud=11", 110},   {"baud=30", 300},      {"baud=12", 1200},       {"baud=96", 9600},
+        {"baud=19", 19200}, {"baud=9600", 9600},   {"baud=19200", 19200},   {"baud=50", 50},
         {"baud=75", 75},    {"baud=31250", 31250}, {"baud=250000", 250000},
     };
     for (const auto& [text, baud] : cases) {
@@ -32,10 +32,9 @@ TEST(LineSettings, TwoDigitRatesAreAbbreviationsAndOthersFrom50AreTakenAsTheyAre
 }
 
 TEST(LineSettings, MalformedTextIsRefusedWhole) {
-    for (const char* text :
-         {"", "parity=n", "baud=96 parity=x", "baud=96 data=9", "baud=96 stop=3",
-          "baud=96 xon=maybe", "baud=96 colour=blue", "baud=96 data", "baud=49", "baud=0", "baud=96x",
-          "baud=96 octs=hs"}) {
+    for (const char* text : {"", "parity=n", "baud=96 parity=x", "baud=96 data=9", "baud=96 stop=3",
+                             "baud=96 xon=maybe", "baud=96 colour=blue", "baud=96 data", "baud=49",
+                             "baud=0", "baud=96x", "baud=96 octs=hs"}) {
         EXPECT_FALSE(parse_line_settings(text).has_value()) << '"' << text << '"';
     }
 }
@@ -58,7 +57,11 @@ TEST(LineSettings, AFormattedLineReadsBackAsItself) {
         LineSettings line;
         const char* text;
     } cases[] = {
-        {{.baud = 115200, .parity = 'e', .data_bits = 7, .stop_bits = 1, .cts_flow = true,
+        {{.baud = 115200,
+          .parity = 'e',
+          .data_bits = 7,
+          .stop_bits = 1,
+          .cts_flow = true,
           .dtr = true},
          "baud=115200 parity=e data=7 stop=1 xon=off octs=on dtr=on"},
         {{.baud = 9600, .xon_xoff = true, .dtr = true, .rts = true},

@@ -286,7 +286,8 @@ TEST(Windows, LineOptionsEndUpInTheControlBlock) {
         connect(21, line.slave_path());
         std::vector<std::string> args = {kCom21};
         args.insert(args.end(), c.options.begin(), c.options.end());
-        const auto result = run_to_end({.argv = windows_program("control_block_test.exe", args)}, 60s);
+        const auto result =
+            run_to_end({.argv = windows_program("control_block_test.exe", args)}, 60s);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(without_cr(result.output), c.block + "\n") << c.block;
     }
@@ -296,10 +297,9 @@ TEST(Windows, ARateTheDriverCannotMakeIsSaidAndNothingIsCaptured) {
     PtyPair line;
     connect(21, line.slave_path());
     TempDir cwd;
-    const auto result =
-        run_to_end({.argv = windows_program("zentavol.exe", {"-b", "250000", kCom21}),
-                    .cwd = cwd.path()},
-                   60s);
+    const auto result = run_to_end(
+        {.argv = windows_program("zentavol.exe", {"-b", "250000", kCom21}), .cwd = cwd.path()},
+        60s);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(without_cr(result.output), kAnnouncement + "error configure COM\n"s);
 }
