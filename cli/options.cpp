@@ -158,6 +158,17 @@ std::string LineOptions::settings_text() const {
     return format_line_settings(line);
 }
 
+std::string LineOptions::describe() const {
+    const char* parity_word = parity == 'o'   ? "odd"
+                              : parity == 'e' ? "even"
+                              : parity == 'm' ? "mark"
+                              : parity == 's' ? "space"
+                                              : "none";
+    const char* flow_word = flow == Flow::kSoft ? "soft" : flow == Flow::kHard ? "hard" : "none";
+    return std::to_string(baud) + " " + std::to_string(data_bits) + " " + parity_word + " " +
+           std::to_string(stop_bits) + " " + flow_word;
+}
+
 bool LineOptions::held_by(const LineReadback& readback) const {
     if (!readback.ok) {
         return !any_given();

@@ -55,6 +55,8 @@ struct LineOptions {
     // The text that configure interprets: kLineSettings when no option was given; otherwise the
     // whole line with the rate written in full.
     std::string settings_text() const;
+    // The line in words: "BAUD DATABITS PARITY STOPBITS FLOW", as "9600 8 none 1 soft".
+    std::string describe() const;
     // True when the port has every setting that an option asked for (data bits and parity only
     // where the port keeps framing).
     bool held_by(const LineReadback& readback) const;

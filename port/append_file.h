@@ -17,6 +17,8 @@ class AppendFile {
     // Appends at the end of the file; gives the number of bytes that went in (fewer than asked
     // when the file refused the rest).
     std::size_t append(std::span<const std::uint8_t> bytes);
+    // The file's size now; 0 when it cannot be told.
+    std::uint64_t size() const;
 
   private:
     UniqueHandle handle_;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,14 @@ std::size_t AppendFile::append(std::span<const std::uint8_t> bytes) {
         written += static_cast<std::size_t>(n);
     }
     return written;
+}
+
+std::uint64_t AppendFile::size() const {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle_.get()), &status) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
 }
 
 }  // namespace zentavol

@@ -35,4 +35,12 @@ std::size_t AppendFile::append(std::span<const std::uint8_t> bytes) {
     return written;
 }
 
+std::uint64_t AppendFile::size() const {
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(reinterpret_cast<HANDLE>(handle_.get()), &size) == FALSE) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 }  // namespace zentavol

@@ -1,5 +1,6 @@
 // zentavol: captures everything that arrives on a serial port into a capture file ("zentavol.dat"
 // unless told otherwise) and echoes it.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "process_setup.h"
 #include "receiver_options.h"
 #include "serial_port.h"
+#include "time_index.h"
 
 namespace {
 
@@ -32,6 +34,8 @@ constexpr cli::ProgramText kProgram{
         "  -q, --quiet          no echo; messages are still shown\n"
         "  -w, --wait           wait for a port that is missing or held by another program\n"
         "                       (default: end with status 1)\n"
+        "  -t, --timestamps     note when bytes came in FILE.times beside the capture file\n"
+        "                       (zentavol-show shows both together)\n"
         "  -h, --help           this help\n"
         "      --version        the version\n"
         "      --list           the serial ports that this system has\n"
@@ -48,6 +52,8 @@ constexpr std::size_t kGatherSize = std::size_t{64} * 1024;
 // A wait or read that fails on a port that is still there (a cleared line error, bytes that were
 // gone when read) is retried after this pause, so that such a port cannot make the loop spin.
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
+// The time index lies beside the capture file, under its name with this added.
+constexpr const char* kIndexSuffix = ".times";
 // How often a port that has gone away, or is not there yet, is looked for again.
 constexpr std::chrono::milliseconds kReopenPause{1000};
 
@@ -92,39 +98,70 @@ Received receive(SerialPort& port, std::span<std::uint8_t> gather, bool paced_by
     return received;
 }
 
-// The one message for appends that fail, said when they start failing.
-void report(CaptureFile::Outcome outcome, const Messages& messages, EchoWriter& console) {
-    if (outcome == CaptureFile::Outcome::kFirstFailure) {
-        console.say(messages.write_failed);
-    }
-}
+// Everything one capture run holds besides the port.
+struct Run {
+    const char* port_name;
+    const ReceiverOptions& options;
+    Messages messages;
+    EchoWriter& console;
+    CaptureFile& capture;
+    std::optional<TimeIndex>& index;
 
-// Sets the line up; where options asked for settings, they must hold, or nothing is captured.
-bool configure_line(SerialPort& port, const ReceiverOptions& options, EchoWriter& console) {
-    const auto readback = port.configure(options.line.settings_text().c_str());
-    if (!options.line.held_by(readback)) {
-        console.say("error configure COM");
-        return false;
+    // The message for appends that fail, said when they start failing, and the index's
+    // entries for what happened to the file.
+    void report(CaptureFile::Outcome outcome) {
+        if (outcome == CaptureFile::Outcome::kFirstFailure) {
+            console.say(messages.write_failed);
+        }
+        const auto events = capture.take_events();
+        if (index) {
+            index->record(events);
+        }
     }
-    return true;
-}
 
-// A port that has gone away is released at once, so that a re-plugged adapter gets its old name
-// back, and looked for about once a second until it can be held again as at start.
-bool take_back(SerialPort& port, const char* name, const ReceiverOptions& options,
-               const Messages& messages, CaptureFile& capture, EchoWriter& console) {
-    console.say("error read COM");
-    port.close();
-    do {
-        pause_for(kReopenPause);
-        report(capture.retry(), messages, console);
-    } while (!port.reopen(name));
-    if (!configure_line(port, options, console)) {
-        return false;
+    // Sets the line up; where options asked for settings, they must hold, or nothing is
+    // captured.
+    bool configure(SerialPort& port) {
+        const auto readback = port.configure(options.line.settings_text().c_str());
+        if (!options.line.held_by(readback)) {
+            console.say("error configure COM");
+            return false;
+        }
+        if (index) {
+            index->opened(capture.size(), port_name, options.line.describe());
+        }
+        return true;
     }
-    console.say(messages.announcement);
-    return true;
-}
+
+    // What failed to append, once more.
+    void retry() {
+        report(capture.retry());
+        if (index) {
+            index->retry();
+        }
+    }
+
+    bool has_backlog() const { return capture.has_backlog() || (index && index->has_backlog()); }
+
+    // A port that has gone away is released at once, so that a re-plugged adapter gets its old
+    // name back, and looked for about once a second until it can be held again as at start.
+    bool take_back(SerialPort& port) {
+        console.say("error read COM");
+        if (index) {
+            index->lost(capture.size());
+        }
+        port.close();
+        do {
+            pause_for(kReopenPause);
+            retry();
+        } while (!port.reopen(port_name));
+        if (!configure(port)) {
+            return false;
+        }
+        console.say(messages.announcement);
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -157,30 +194,44 @@ int main(int argc, char* argv[]) {
         console.say(messages.open_failed);
         return cli::kStatusFailure;
     }
-    if (!configure_line(port, options, console)) {
+    std::optional<TimeIndex> index;
+    if (options.timestamps) {
+        const auto& line = options.line;
+        index.emplace(quiet_for(line.baud, line.data_bits, line.parity != 'n', line.stop_bits));
+        const std::string index_name = options.output + kIndexSuffix;
+        if (!index->open(index_name.c_str())) {
+            console.say("error open " + index_name);
+            return cli::kStatusFailure;
+        }
+    }
+    Run run{port_name, options, messages, console, capture, index};
+    if (!run.configure(port)) {
         return cli::kStatusFailure;
     }
 
     std::vector<std::uint8_t> gather(kGatherSize);
     for (;;) {
         // While appends fail, the read's timeout paces their retries instead of the wait.
-        const Received received = receive(port, gather, capture.has_backlog());
+        const Received received = receive(port, gather, run.has_backlog());
         if (received.count > 0) {
+            if (index) {
+                index->chunk_read(capture);
+            }
             // The file first: a byte is echoed only once it is stored.
             const std::span<const std::uint8_t> chunk(gather.data(), received.count);
-            report(capture.store(chunk), messages, console);
+            run.report(capture.store(chunk));
             if (!options.quiet) {
                 console.echo(chunk, received.more_waiting);
             }
             continue;
         }
         // Nothing came.
-        const bool retrying = capture.has_backlog();
+        const bool retrying = run.has_backlog();
         if (retrying) {
-            report(capture.retry(), messages, console);
+            run.retry();
         }
         if (port.lost()) {
-            if (!take_back(port, port_name, options, messages, capture, console)) {
+            if (!run.take_back(port)) {
                 return cli::kStatusFailure;
             }
         } else if (received.failed && !retrying) {

@@ -20,6 +20,10 @@ std::vector<cli::OptionSpec> receiver_option_specs(ReceiverOptions& options) {
                          options.wait = true;
                          return std::optional<std::string>();
                      }});
+    specs.push_back({'t', "timestamps", false, [&options](std::string_view) {
+                         options.timestamps = true;
+                         return std::optional<std::string>();
+                     }});
     return specs;
 }
 

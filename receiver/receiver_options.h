@@ -15,6 +15,7 @@ struct ReceiverOptions {
     std::string output = kDefaultCaptureFile;  // named in the messages as typed
     bool quiet = false;                        // no echo; messages are still said
     bool wait = false;                         // wait for a port that cannot be held at start
+    bool timestamps = false;                   // the time index beside the capture
 };
 
 std::vector<cli::OptionSpec> receiver_option_specs(ReceiverOptions& options);

@@ -33,10 +33,12 @@ out=$("$work/root/usr/bin/zentavol" 2>&1); status=$?
 set -e
 [ "$out" = "usage zentavol COM" ] && [ $status -eq 2 ] ||
   fail "installed zentavol without argument: status $status, output '$out'"
-out=$("$work/root/usr/bin/zentavol-send" --version)
-[ "$out" = "zentavol-send $(dpkg-deb -f "$deb" Version)" ] || fail "version: '$out'"
+for program in zentavol-send zentavol-show; do
+  out=$("$work/root/usr/bin/$program" --version)
+  [ "$out" = "$program $(dpkg-deb -f "$deb" Version)" ] || fail "$program version: '$out'"
+done
 
-for page in zentavol zentavol-send; do
+for page in zentavol zentavol-send zentavol-show; do
   file="$work/root/usr/share/man/man1/$page.1"
   [ -f "$file" ] || fail "no manual page $page.1"
   grep -q '@VERSION@' "$file" && fail "$page.1 still has its version placeholder"
@@ -47,7 +49,7 @@ for page in zentavol zentavol-send; do
   grep -q 'EXIT STATUS' <<< "$rendered" || fail "$page.1 does not render"
 done
 
-# A Windows build's zip: the two programs, standalone, each with its version resource and its
+# A Windows build's zip: the three programs, standalone, each with its version resource and its
 # manifest, and the README.
 check_windows() {
   local build=$1 arch=$2
@@ -57,10 +59,10 @@ check_windows() {
   zip=$(ls "$work/zip-$arch"/*.zip)
   [ "$(basename "$zip")" = "zentavol-$version-windows-$arch.zip" ] || fail "zip named $zip"
   listing=$(cd "$work" && cmake -E tar tf "$zip")
-  for entry in zentavol.exe zentavol-send.exe README.txt; do
+  for entry in zentavol.exe zentavol-send.exe zentavol-show.exe README.txt; do
     grep -qx "$entry" <<< "$listing" || fail "zip lacks $entry: $listing"
   done
-  for exe in zentavol.exe zentavol-send.exe; do
+  for exe in zentavol.exe zentavol-send.exe zentavol-show.exe; do
     # Standalone: the programs import only the system's own DLLs, no compiler runtime.
     imports=$(x86_64-w64-mingw32-objdump -p "$build/$exe" | sed -n 's/.*DLL Name: //p')
     grep -qiv -E '^(kernel32|msvcrt|winmm|advapi32|api-ms-win-.*)\.dll$' <<< "$imports" &&
@@ -101,11 +103,11 @@ check_static() {
   [ "$(basename "$tarball")" = "$top.tar.gz" ] || fail "tarball named $tarball"
   mkdir "$work/static-$arch" && tar -xzf "$tarball" -C "$work/static-$arch"
   local root="$work/static-$arch/$top"
-  for entry in bin/zentavol bin/zentavol-send share/man/man1/zentavol.1 \
-    share/man/man1/zentavol-send.1 README.txt; do
+  for entry in bin/zentavol bin/zentavol-send bin/zentavol-show share/man/man1/zentavol.1 \
+    share/man/man1/zentavol-send.1 share/man/man1/zentavol-show.1 README.txt; do
     [ -e "$root/$entry" ] || fail "$arch tarball lacks $entry"
   done
-  for program in zentavol zentavol-send; do
+  for program in zentavol zentavol-send zentavol-show; do
     kind=$(file "$root/bin/$program")
     grep -q 'statically linked' <<< "$kind" || fail "$program is not statically linked: $kind"
   done
