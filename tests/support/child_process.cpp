@@ -65,6 +65,10 @@ ChildProcess::ChildProcess(const ChildOptions& options) : stdout_path_(options.s
         if (options.stdout_closed) {
             ::close(STDOUT_FILENO);
         }
+        if (!options.stderr_path.empty()) {
+            const int err = ::open(options.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            ::dup2(err, STDERR_FILENO);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -164,10 +168,17 @@ RunResult run_to_end(ChildOptions options, std::chrono::milliseconds timeout) {
     if (options.stdout_path.empty() && options.stdout_fd < 0) {
         options.stdout_path = out_dir / "stdout";
     }
+    const bool collect_errors = options.stderr_path.empty();
+    if (collect_errors) {
+        options.stderr_path = out_dir / "stderr";
+    }
     ChildProcess child(options);
     RunResult result;
     result.status = child.wait_exit(timeout);
     result.output = child.output();
+    if (collect_errors) {
+        result.errors = file_bytes(options.stderr_path);
+    }
     return result;
 }
 

@@ -17,6 +17,7 @@ struct ChildOptions {
     std::filesystem::path stdout_path;  // standard output goes to this file ...
     int stdout_fd = -1;                 // ... or to this descriptor
     bool stdout_closed = false;         // ... or the program starts without one
+    std::filesystem::path stderr_path;  // standard error goes to this file, or stays the test's
     long file_size_limit = -1;          // a soft RLIMIT_FSIZE in bytes (the hard one stays)
 };
 
@@ -52,6 +53,7 @@ class ChildProcess {
 struct RunResult {
     std::optional<int> status;
     std::string output;
+    std::string errors;  // standard error, where stderr_path was not given
 };
 RunResult run_to_end(ChildOptions options, std::chrono::milliseconds timeout);
 

@@ -14,6 +14,7 @@ namespace zentavol::test {
 
 inline constexpr const char* kReceiver = ZENTAVOL_RECEIVER;
 inline constexpr const char* kSender = ZENTAVOL_SENDER;
+inline constexpr const char* kShow = ZENTAVOL_SHOW;
 inline constexpr const char* kAnnouncement = "result in zentavol.dat   Press CtrlC to break;\n";
 
 // One record as it arrives at the far end, with the time its first byte came.
