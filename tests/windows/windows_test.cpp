@@ -325,6 +325,61 @@ TEST(Windows, OutputElsewhereAndQuiet) {
     EXPECT_FALSE(std::filesystem::exists(cwd / "zentavol.dat"));
 }
 
+// The index that zentavol.exe writes is the same text as on Linux, LF line ends and all, and
+// zentavol-show.exe reads it.
+TEST(Windows, TheTimeIndexIsWrittenAndShownAsOnLinux) {
+    PtyPair line;
+    connect(21, line.slave_path());
+    TempDir cwd;
+    {
+        ChildProcess receiver({.argv = windows_program("zentavol.exe", {"-t", "-q", kCom21}),
+                               .cwd = cwd.path(),
+                               .stdout_path = cwd / "out"});
+        ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s));
+        ASSERT_TRUE(eventually([&] { return carries_line_settings(line.slave_termios()); }, 10s));
+        line.send("one\r\n");
+        ASSERT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "one\r\n"; }, 10s));
+        std::this_thread::sleep_for(300ms);
+        line.send("two\r\n");
+        ASSERT_TRUE(
+            eventually([&] { return file_bytes(cwd / "zentavol.dat") == "one\r\ntwo\r\n"; }, 10s));
+        std::this_thread::sleep_for(300ms);
+    }
+    const std::string index = file_bytes(cwd / "zentavol.dat.times");
+    EXPECT_EQ(index.find('\r'), std::string::npos) << "CR in the index";
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < index.size();) {
+        const auto end = index.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        lines.push_back(index.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 3u) << index;
+    const auto after_time = [](const std::string& entry) {
+        EXPECT_EQ(entry.size() > 28 ? entry.substr(26, 2) : "", "Z\t") << entry;
+        return entry.substr(std::min<std::size_t>(entry.size(), 28));
+    };
+    EXPECT_EQ(after_time(lines[0]), R"(0	open	\\.\COM21	9600 8 none 1 soft)");
+    EXPECT_EQ(after_time(lines[1]), "0\tdata");
+    EXPECT_EQ(after_time(lines[2]), "5\tdata");
+
+    const auto shown = run_to_end(
+        {.argv = windows_program("zentavol-show.exe", {"--utc"}), .cwd = cwd.path()}, 60s);
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.output.find('\r'), std::string::npos) << "CR in the output";
+    const std::string expected_ends[] = {R"(Z -- open \\.\COM21 9600 8 none 1 soft --)", "Z one",
+                                         "Z two"};
+    std::size_t at = 0;
+    for (const auto& expected_end : expected_ends) {
+        const auto end = shown.output.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << shown.output;
+        const std::string shown_line = shown.output.substr(at, end - at);
+        EXPECT_TRUE(shown_line.ends_with(expected_end)) << shown_line;
+        EXPECT_EQ(shown_line.substr(0, 24), lines[&expected_end - expected_ends].substr(0, 23) + "Z");
+        at = end + 1;
+    }
+}
+
 // Printable bytes without LF, which the console's text mode would widen to CR LF.
 std::string printable_bytes(std::size_t count) {
     std::string bytes;
