@@ -98,6 +98,8 @@ with open(sys.argv[2], "ab") as out:
 def capture_command(tool, bin_dir, slave, capture):
     if tool == "zentavol":
         return [os.path.join(bin_dir, "zentavol"), slave], None
+    if tool == "zentavol -t":
+        return [os.path.join(bin_dir, "zentavol"), "-t", slave], None
     if tool.startswith("zentavol@"):  # another build of ours, for a before/after comparison
         return [os.path.join(tool.split("@", 1)[1], "zentavol"), slave], None
     if tool == "cat":
@@ -411,6 +413,45 @@ def compare_builds(before_dir, after_dir, size, runs, rounds, latency_count):
     return "\n".join(lines) + "\n"
 
 
+def measure_time_index(bin_dir, runs):
+    """CPU per MiB of a continuous capture with the time index and without, interleaved."""
+    stream = line_safe_stream(16 << 20)
+    cpu = {"zentavol": [], "zentavol -t": []}
+    for _ in range(runs):
+        for tool in cpu:
+            cpu[tool].append(throughput_run(tool, bin_dir, stream)["cpu_per_mib"])
+    return {tool: statistics.median(values) for tool, values in cpu.items()}
+
+
+def measure_show_window(bin_dir, runs):
+    """zentavol-show --since/--until: a window of a few KB out of a 1 GiB capture whose index
+    holds a day of entries (one a second)."""
+    size = 1 << 30
+    with tempfile.TemporaryDirectory() as cwd:
+        capture = os.path.join(cwd, "zentavol.dat")
+        with open(capture, "wb") as f:
+            f.truncate(size)  # sparse: reads back as zero bytes
+        day = 86400
+        step = size // day
+        with open(capture + ".times", "w") as f:
+            f.write("2026-12-11T00:00:00.000000Z\t0\topen\t/dev/ttyUSB0\t115200 8 none 1 none\n")
+            for second in range(day):
+                h, m, sec = second // 3600, second // 60 % 60, second % 60
+                f.write(f"2026-12-11T{h:02d}:{m:02d}:{sec:02d}.000000Z\t{second * step}\tdata\n")
+        argv = [os.path.join(bin_dir, "zentavol-show"), "--utc", "--raw", "--since",
+                "2026-12-11T12:00:00Z", "--until", "2026-12-11T12:00:00.3Z", capture]
+        walls, cpus, shown = [], [], 0
+        for _ in range(runs):
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            start = time.perf_counter()
+            out = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True)
+            walls.append(time.perf_counter() - start)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpus.append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+            shown = len(out.stdout)
+    return statistics.median(walls), statistics.median(cpus), shown
+
+
 def pct(values, p):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(p / 100 * (len(ordered) - 1))))]
@@ -426,7 +467,18 @@ def main():
     parser.add_argument("--compare", default=None, metavar="BEFORE_BIN_DIR",
                         help="interleaved before/after run against another build's programs")
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--only-index", action="store_true",
+                        help="only the time index's cost and zentavol-show's window")
     args = parser.parse_args()
+
+    if args.only_index:
+        cpu = measure_time_index(args.bin_dir, args.runs)
+        wall, cpu_show, shown = measure_show_window(args.bin_dir, args.runs)
+        print(f"capture CPU without -t {cpu['zentavol'] * 1e3:.2f} ms/MiB, with -t "
+              f"{cpu['zentavol -t'] * 1e3:.2f} ms/MiB ({cpu['zentavol -t'] / cpu['zentavol']:.2f}x)")
+        print(f"zentavol-show window of {shown} bytes out of 1 GiB with a day's index: "
+              f"{wall * 1e3:.1f} ms wall, {cpu_show * 1e3:.1f} ms CPU")
+        return 0
 
     if args.compare:
         report = compare_builds(args.compare, args.bin_dir, 16 << 20, args.runs, args.rounds,
@@ -493,6 +545,17 @@ def main():
                      f"{err(o['gaps'], p) / err(a['gaps'], p):.2f}" if err(a['gaps'], p) else "-"))
     rows.append((f"pacing, whole run of {lines} lines (s)", f"{o['whole']:.2f}", "ascii-xfr -l 1000",
                  f"{a['whole']:.2f}", f"{o['whole'] / a['whole']:.2f}"))
+
+    print("time index ...", file=sys.stderr)
+    index_cpu = measure_time_index(args.bin_dir, args.runs)
+    rows.append(("capture CPU with the time index, 16 MiB (ms per MiB)",
+                 f"{index_cpu['zentavol -t'] * 1e3:.2f}", "zentavol without -t",
+                 f"{index_cpu['zentavol'] * 1e3:.2f}",
+                 f"{index_cpu['zentavol -t'] / index_cpu['zentavol']:.2f}"))
+    wall, cpu_show, shown = measure_show_window(args.bin_dir, args.runs)
+    rows.append((f"zentavol-show --since/--until, {shown} bytes of a 1 GiB capture with a day's "
+                 "index (ms wall / ms CPU)", f"{wall * 1e3:.1f} / {cpu_show * 1e3:.1f}", "-", "-",
+                 "-"))
 
     print("memory and start-up ...", file=sys.stderr)
     memory, starts = measure_memory_and_start(args.bin_dir, 10)
