@@ -12,6 +12,7 @@
 
 #include "port_timeouts.h"
 #include "process_setup.h"
+#include "process_signals.h"
 #include "serial_port.h"
 #include "tty_posix.h"
 
@@ -141,11 +142,17 @@ std::uint32_t SerialPort::wait_for_received() {
     if (state_.more_waiting) {
         return kEventReceivedChar;
     }
-    pollfd input{fd_of(handle_.get()), POLLIN, 0};
-    while (::poll(&input, 1, -1) < 0) {
-        if (errno != EINTR) {
+    // A signal for the program wakes the wait too (a descriptor of -1 is left out by poll).
+    pollfd waits[2] = {{fd_of(handle_.get()), POLLIN, 0},
+                       {fd_of(ProcessSignals::wake_handle()), POLLIN, 0}};
+    pollfd& input = waits[0];
+    while (::poll(waits, 2, -1) < 0) {
+        if (errno != EINTR || ProcessSignals::pending()) {
             return 0;
         }
+    }
+    if (input.revents == 0) {
+        return 0;  // woken for a signal: the caller looks at it
     }
     if ((input.revents & POLLNVAL) != 0) {
         state_.gone = true;
@@ -181,8 +188,9 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer) {
     };
     ssize_t n = read_now();
     if (n < 0 && errno == EAGAIN && !take_what_is_there) {
-        pollfd input{fd, POLLIN, 0};
-        if (::poll(&input, 1, static_cast<int>(kReadTotalTimeoutConstant)) > 0) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {fd_of(ProcessSignals::wake_handle()), POLLIN, 0}};
+        if (::poll(waits, 2, static_cast<int>(kReadTotalTimeoutConstant)) > 0 &&
+            waits[0].revents != 0) {
             n = read_now();
         }
     }

@@ -14,6 +14,16 @@ bool CaptureFile::open(const char* name) {
     return true;
 }
 
+bool CaptureFile::reopen(const char* name) {
+    AppendFile renamed;
+    if (!renamed.open(name)) {
+        return false;
+    }
+    file_ = std::move(renamed);
+    size_ = file_.size();
+    return true;
+}
+
 void CaptureFile::mark(std::uint64_t tag) {
     marks_.push_back({received_, tag});
 }

@@ -43,6 +43,9 @@ class CaptureFile {
     explicit CaptureFile(std::size_t backlog_limit = kCaptureBacklogLimit);
 
     bool open(const char* name);
+    // Opens the name again (a rotation program has renamed the file): from here on the bytes go
+    // to what the name is now. The file held so far stays held when that cannot be opened.
+    bool reopen(const char* name);
     // Marks the first byte of the next chunk: once it is in the file, a kLanded event with this
     // tag says where. A mark whose byte is dropped is dropped with it.
     void mark(std::uint64_t tag);
@@ -51,6 +54,7 @@ class CaptureFile {
     // Tries what earlier appends left over once more.
     Outcome retry();
     bool has_backlog() const { return !backlog_.empty(); }
+    std::size_t backlog_size() const { return backlog_.size(); }
     // The bytes in the file now.
     std::uint64_t size() const { return size_; }
     // What happened since the last call, in order; offsets never go back.

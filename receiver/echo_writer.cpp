@@ -61,6 +61,15 @@ void EchoWriter::say(std::string_view message) {
     wake_writer_if_due(lock);
 }
 
+bool EchoWriter::drain_within(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    write_now_ = true;
+    lock.unlock();
+    wake_.notify_one();
+    lock.lock();
+    return written_.wait_for(lock, timeout, [&] { return queued_.empty() && in_hand_ == 0; });
+}
+
 void EchoWriter::run() {
     ByteQueue batch;
     for (;;) {
@@ -68,6 +77,8 @@ void EchoWriter::run() {
         // Only bytes that the writer holds count against the backlog limit, and it holds none
         // while it waits.
         echo_writing_ = 0;
+        in_hand_ = 0;
+        written_.notify_all();
         writer_idle_ = true;
         wake_.wait(lock, [&] { return !queued_.empty() || stopping_; });
         writer_idle_ = false;
@@ -80,6 +91,7 @@ void EchoWriter::run() {
             return;  // stopping, and everything is written
         }
         batch.swap(queued_);
+        in_hand_ = batch.size();
         echo_writing_ = echo_queued_;
         echo_queued_ = 0;
         lock.unlock();

@@ -37,6 +37,9 @@ class EchoWriter {
     void echo(std::span<const std::uint8_t> bytes, bool more_follow = false);
     // Queues one line, in order with the echo around it; never left out.
     void say(std::string_view message);
+    // Waits until everything queued has been written, for at most the timeout (a console that
+    // does not move may never take it); true when it was.
+    bool drain_within(std::chrono::milliseconds timeout);
 
   private:
     void run();
@@ -49,9 +52,11 @@ class EchoWriter {
     std::size_t backlog_limit_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable written_;  // the writer has finished a write
     ByteQueue queued_;
     std::size_t echo_queued_ = 0;   // echo bytes in queued_ ...
     std::size_t echo_writing_ = 0;  // ... and in the writer's hands
+    std::size_t in_hand_ = 0;       // bytes of any kind the writer is writing
     std::uint64_t skipped_ = 0;     // left out since the last mark
     bool write_now_ = false;        // what is queued is to be written without waiting for more
     bool writer_idle_ = false;      // the writer sleeps until anything at all is queued

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "echo_writer.h"
 #include "process_setup.h"
+#include "process_signals.h"
 #include "receiver_options.h"
 #include "serial_port.h"
 #include "time_index.h"
@@ -54,6 +55,8 @@ constexpr std::size_t kGatherSize = std::size_t{64} * 1024;
 constexpr std::chrono::milliseconds kIdleRetryPause{50};
 // The time index lies beside the capture file, under its name with this added.
 constexpr const char* kIndexSuffix = ".times";
+// How long the echo still queued at the end may take to reach the console.
+constexpr std::chrono::milliseconds kEchoDrainAtEnd{1000};
 // How often a port that has gone away, or is not there yet, is looked for again.
 constexpr std::chrono::milliseconds kReopenPause{1000};
 
@@ -90,13 +93,16 @@ Received receive(SerialPort& port, std::span<std::uint8_t> gather, bool paced_by
         received.count += read.ok ? read.count : 0;
         received.more_waiting = read.ok && read.more_waiting;
         received.failed = !read.ok;
-        if (!received.more_waiting) {
+        // A signal ends the gather: what was read before it is stored before it is looked at.
+        if (!received.more_waiting || ProcessSignals::pending()) {
             break;
         }
         wait = true;
     }
     return received;
 }
+
+enum class PortBack { kBack, kNotConfigured, kStopped };
 
 // Everything one capture run holds besides the port.
 struct Run {
@@ -143,23 +149,59 @@ struct Run {
 
     bool has_backlog() const { return capture.has_backlog() || (index && index->has_backlog()); }
 
+    // After a rotation program renamed the files: what was read before is in the old ones, and
+    // from here on new ones under the old names take the bytes. What the old file refuses even
+    // now goes into the new one rather than nowhere.
+    void reopen_files() {
+        retry();
+        if (!capture.reopen(options.output.c_str())) {
+            console.say(messages.open_failed);  // the old file goes on taking the bytes
+        }
+        if (index) {
+            index->reopen((options.output + kIndexSuffix).c_str());
+            index->opened(capture.size(), port_name, options.line.describe());
+        }
+    }
+
+    // Ends the run on a signal: what failing appends kept is tried once more and what still
+    // cannot be stored is said, the index notes the end, the echo gets a moment to catch up,
+    // and the program ends as the signal would have ended it.
+    [[noreturn]] void finish(int signal) {
+        retry();
+        if (capture.has_backlog()) {
+            console.say(messages.write_failed);
+            console.say("lost " + std::to_string(capture.backlog_size()) + " bytes");
+        }
+        if (index) {
+            index->closed(capture.size());
+        }
+        console.drain_within(kEchoDrainAtEnd);
+        ProcessSignals::end_as_signalled(signal);
+    }
+
     // A port that has gone away is released at once, so that a re-plugged adapter gets its old
     // name back, and looked for about once a second until it can be held again as at start.
-    bool take_back(SerialPort& port) {
+    PortBack take_back(SerialPort& port) {
         console.say("error read COM");
         if (index) {
             index->lost(capture.size());
         }
         port.close();
         do {
-            pause_for(kReopenPause);
+            ProcessSignals::wait_for(kReopenPause);
+            if (ProcessSignals::stop_requested() != 0) {
+                return PortBack::kStopped;
+            }
+            if (ProcessSignals::take_reopen_request()) {
+                reopen_files();
+            }
             retry();
         } while (!port.reopen(port_name));
         if (!configure(port)) {
-            return false;
+            return PortBack::kNotConfigured;
         }
         console.say(messages.announcement);
-        return true;
+        return PortBack::kBack;
     }
 };
 
@@ -167,6 +209,7 @@ struct Run {
 
 int main(int argc, char* argv[]) {
     prepare_console();
+    ProcessSignals::install();
     ReceiverOptions options;
     const auto specs = receiver_option_specs(options);
     const auto command_line = cli::parse_command_line(specs, argc, argv);
@@ -183,7 +226,11 @@ int main(int argc, char* argv[]) {
             return cli::kStatusFailure;
         }
         do {
-            pause_for(kReopenPause);
+            // A signal ends the wait at once; there is nothing to store yet.
+            if (ProcessSignals::wait_for(kReopenPause) && ProcessSignals::stop_requested() != 0) {
+                ProcessSignals::end_as_signalled(ProcessSignals::stop_requested());
+            }
+            ProcessSignals::take_reopen_request();  // no file is open yet
         } while (!port.open(port_name));
     }
     EchoWriter console(stdout);
@@ -211,6 +258,12 @@ int main(int argc, char* argv[]) {
 
     std::vector<std::uint8_t> gather(kGatherSize);
     for (;;) {
+        if (const int signal = ProcessSignals::stop_requested()) {
+            run.finish(signal);
+        }
+        if (ProcessSignals::take_reopen_request()) {
+            run.reopen_files();
+        }
         // While appends fail, the read's timeout paces their retries instead of the wait.
         const Received received = receive(port, gather, run.has_backlog());
         if (received.count > 0) {
@@ -231,10 +284,11 @@ int main(int argc, char* argv[]) {
             run.retry();
         }
         if (port.lost()) {
-            if (!run.take_back(port)) {
+            const PortBack back = run.take_back(port);
+            if (back == PortBack::kNotConfigured) {
                 return cli::kStatusFailure;
             }
-        } else if (received.failed && !retrying) {
+        } else if (received.failed && !retrying && !ProcessSignals::pending()) {
             pause_for(kIdleRetryPause);
         }
     }

@@ -56,6 +56,16 @@ bool IndexFile::open(const char* name) {
     return file_.open(name);
 }
 
+bool IndexFile::reopen(const char* name) {
+    retry();  // what the old file takes, it gets
+    AppendFile renamed;
+    if (!renamed.open(name)) {
+        return false;
+    }
+    file_ = std::move(renamed);
+    return true;
+}
+
 void IndexFile::add(std::string line) {
     pending_bytes_ += line.size();
     pending_.push_back(std::move(line));
@@ -90,6 +100,15 @@ void TimeIndex::opened(std::uint64_t offset, std::string_view port, std::string_
     detail += '\t';
     detail += line;
     file_.add(index_line(WallClock::now(), offset, "open", detail));
+}
+
+void TimeIndex::reopen(const char* name) {
+    file_.reopen(name);
+    policy_ = DataEntryPolicy(quiet_);
+}
+
+void TimeIndex::closed(std::uint64_t offset) {
+    file_.add(index_line(WallClock::now(), offset, "close"));
 }
 
 void TimeIndex::lost(std::uint64_t offset) {

@@ -57,6 +57,8 @@ class IndexFile {
     explicit IndexFile(std::size_t backlog_limit = kIndexBacklogLimit)
         : backlog_limit_(backlog_limit) {}
     bool open(const char* name);
+    // Opens the name anew; the file held so far stays held when that cannot be opened.
+    bool reopen(const char* name);
     void add(std::string line);
     // Tries the lines the file refused once more.
     void retry();
@@ -74,8 +76,12 @@ class IndexFile {
 // each once its first byte is stored, and for everything that happened to the capture file.
 class TimeIndex {
   public:
-    explicit TimeIndex(std::chrono::nanoseconds quiet) : policy_(quiet) {}
+    explicit TimeIndex(std::chrono::nanoseconds quiet) : quiet_(quiet), policy_(quiet) {}
     bool open(const char* name) { return file_.open(name); }
+    // A new index under the name (after a rotation); the next chunk starts a data entry in it.
+    void reopen(const char* name);
+    // The receiver ends on a signal.
+    void closed(std::uint64_t offset);
     // The port is held and configured: its name as given and the line in words.
     void opened(std::uint64_t offset, std::string_view port, std::string_view line);
     void lost(std::uint64_t offset);
@@ -88,6 +94,7 @@ class TimeIndex {
 
   private:
     IndexFile file_;
+    std::chrono::nanoseconds quiet_;
     DataEntryPolicy policy_;
     std::uint64_t next_tag_ = 0;
     // When each marked chunk was read, by tag, oldest first.

@@ -203,8 +203,9 @@ TEST(TimeIndexFile, RunsAppendToOneIndexAndNothingIsWrittenWithoutTheOption) {
         raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
         ::tcsetattr(line.slave(), TCSANOW, &raw);  // so that the next run is seen configuring
     }
+    // Each run ended by Ctrl+C notes its end.
     const std::vector<std::pair<std::string, std::uint64_t>> expected = {
-        {"open", 0}, {"data", 0}, {"open", 5}, {"data", 5}};
+        {"open", 0}, {"data", 0}, {"close", 5}, {"open", 5}, {"data", 5}, {"close", 11}};
     EXPECT_EQ(events_of(entries_of(file_bytes(cwd / "log.bin.times"))), expected);
 
     TempDir plain;
