@@ -22,7 +22,9 @@ else
     # code health, packages and manual pages
     clang-format clang-tidy cppcheck groff-base man-db dpkg-dev file
     # the emulated machine with real serial drivers
-    qemu-system-x86 linux-image-amd64 busybox-static cpio "$@")
+    qemu-system-x86 linux-image-amd64 busybox-static cpio
+    # the second emulated machine: a minimal Debian with systemd as PID 1
+    mmdebstrap zstd "$@")
 fi
 
 is_installed() {
