@@ -77,9 +77,9 @@ CaptureFile::Outcome CaptureFile::settle(std::size_t events_before) {
     if (backlog_.empty()) {
         if (failing_) {
             // Before what the succeeding appends stored.
-            events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(events_before),
-                           {.kind = CaptureEvent::Kind::kAppendResumed,
-                            .offset = size_before_flush_});
+            events_.insert(
+                events_.begin() + static_cast<std::ptrdiff_t>(events_before),
+                {.kind = CaptureEvent::Kind::kAppendResumed, .offset = size_before_flush_});
         }
         failing_ = false;
         return Outcome::kStored;
@@ -106,7 +106,8 @@ void CaptureFile::keep(std::span<const std::uint8_t> bytes) {
         while (!marks_.empty() && marks_.front().position < backlog_position()) {
             marks_.pop_front();
         }
-        events_.push_back({.kind = CaptureEvent::Kind::kDropped, .offset = size_, .count = dropped});
+        events_.push_back(
+            {.kind = CaptureEvent::Kind::kDropped, .offset = size_, .count = dropped});
     }
 }
 

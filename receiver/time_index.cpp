@@ -43,7 +43,8 @@ std::chrono::nanoseconds quiet_for(std::uint32_t baud, int data_bits, bool parit
 }
 
 bool DataEntryPolicy::starts_entry(SteadyClock::time_point now) {
-    const bool starts = !any_ || now - last_chunk_ >= quiet_ || now - last_entry_ >= kDataEntryInterval;
+    const bool starts =
+        !any_ || now - last_chunk_ >= quiet_ || now - last_entry_ >= kDataEntryInterval;
     any_ = true;
     last_chunk_ = now;
     if (starts) {

@@ -58,12 +58,12 @@ std::vector<cli::OptionSpec> show_option_specs(ShowOptions& options) {
     };
     const auto time = [](std::optional<Micros>& target, Bound bound) {
         return [&target, bound](std::string_view value) {
-            const auto now = std::chrono::floor<std::chrono::microseconds>(
-                std::chrono::system_clock::now());
+            const auto now =
+                std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now());
             target = parse_time_argument(value, bound, now);
-            return target ? std::optional<std::string>()
-                          : std::optional<std::string>("invalid time \"" + std::string(value) +
-                                                       "\"");
+            return target
+                       ? std::optional<std::string>()
+                       : std::optional<std::string>("invalid time \"" + std::string(value) + "\"");
         };
     };
     return {
@@ -116,8 +116,8 @@ int main(int argc, char* argv[]) {
         cli::say(std::string("zentavol-show ") + ZENTAVOL_VERSION);
         return cli::kStatusOk;
     }
-    const std::string file = command_line.operands.empty() ? kDefaultCapture
-                                                           : command_line.operands[0];
+    const std::string file =
+        command_line.operands.empty() ? kDefaultCapture : command_line.operands[0];
 
     std::ifstream capture(file, std::ios::binary);
     capture.seekg(0, std::ios::end);
@@ -158,8 +158,8 @@ int main(int argc, char* argv[]) {
         capture.clear();
         capture.seekg(static_cast<std::streamoff>(range.begin));
         for (std::uint64_t at = range.begin; at < range.end;) {
-            const auto wanted = static_cast<std::streamsize>(
-                std::min<std::uint64_t>(block.size(), range.end - at));
+            const auto wanted =
+                static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), range.end - at));
             capture.read(reinterpret_cast<char*>(block.data()), wanted);
             const auto got = static_cast<std::size_t>(capture.gcount());
             if (got == 0) {

@@ -101,8 +101,9 @@ std::string event_text(const IndexEntry& entry) {
             for (char& c : detail) {
                 c = c == '\t' ? ' ' : c;
             }
-            return "-- open " + clean_text({reinterpret_cast<const std::uint8_t*>(detail.data()),
-                                            detail.size()}) +
+            return "-- open " +
+                   clean_text(
+                       {reinterpret_cast<const std::uint8_t*>(detail.data()), detail.size()}) +
                    " --";
         }
         case Event::kLost:
@@ -139,7 +140,8 @@ void Renderer::events_up_to(std::uint64_t offset) {
     while (next_event_ < events_.size() && events_[next_event_].offset <= offset) {
         flush();
         const auto& event = events_[next_event_++];
-        const std::string line = format_shown_time(event.time, utc_) + " " + event_text(event) + "\n";
+        const std::string line =
+            format_shown_time(event.time, utc_) + " " + event_text(event) + "\n";
         std::fwrite(line.data(), 1, line.size(), out_);
         after_line_end_ = false;
     }

@@ -129,7 +129,8 @@ std::optional<Micros> parse_time_argument(std::string_view text, Bound bound, Mi
     if (!year || !day) {
         return std::nullopt;
     }
-    const year_month_day date{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+    const year_month_day date{std::chrono::year(*year),
+                              std::chrono::month(static_cast<unsigned>(*month)),
                               std::chrono::day(static_cast<unsigned>(*day))};
     if (!date.ok()) {
         return std::nullopt;
@@ -138,8 +139,12 @@ std::optional<Micros> parse_time_argument(std::string_view text, Bound bound, Mi
     if (rest.empty()) {  // a date alone: the whole day
         if (bound == Bound::kUntil) {
             const year_month_day next{sys_days(date) + days(1)};
-            civil = {static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
-                     static_cast<int>(static_cast<unsigned>(next.day())), 0, 0, 0};
+            civil = {static_cast<int>(next.year()),
+                     static_cast<int>(static_cast<unsigned>(next.month())),
+                     static_cast<int>(static_cast<unsigned>(next.day())),
+                     0,
+                     0,
+                     0};
         }
         return local_moment(civil, microseconds(0));
     }

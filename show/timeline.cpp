@@ -36,7 +36,8 @@ std::optional<Event> event_named(std::string_view word) {
         {"dropped", Event::kDropped},
         {"close", Event::kClose},
     };
-    const auto* found = std::ranges::find(kEvents, word, &std::pair<std::string_view, Event>::first);
+    const auto* found =
+        std::ranges::find(kEvents, word, &std::pair<std::string_view, Event>::first);
     return found == std::end(kEvents) ? std::nullopt : std::optional(found->second);
 }
 
@@ -60,7 +61,8 @@ std::optional<Micros> parse_index_time(std::string_view text) {
         *minute > 59 || *second > 60) {
         return std::nullopt;
     }
-    const year_month_day date{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+    const year_month_day date{std::chrono::year(*year),
+                              std::chrono::month(static_cast<unsigned>(*month)),
                               std::chrono::day(static_cast<unsigned>(*day))};
     if (!date.ok()) {
         return std::nullopt;
@@ -89,9 +91,8 @@ Index read_index(std::string_view text, std::uint64_t capture_size) {
         const auto tab3 = line.find('\t', tab2 + 1);
         const auto time = parse_index_time(line.substr(0, tab1));
         const auto offset = number(line.substr(tab1 + 1, tab2 - tab1 - 1));
-        const std::string_view word = line.substr(tab2 + 1, tab3 == std::string_view::npos
-                                                                ? std::string_view::npos
-                                                                : tab3 - tab2 - 1);
+        const std::string_view word = line.substr(
+            tab2 + 1, tab3 == std::string_view::npos ? std::string_view::npos : tab3 - tab2 - 1);
         if (!time || !offset || word.empty() || *offset > capture_size ||
             (last_offset && *offset < *last_offset)) {
             ++index.unreadable;

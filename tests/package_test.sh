@@ -33,6 +33,13 @@ out=$("$work/root/usr/bin/zentavol" 2>&1); status=$?
 set -e
 [ "$out" = "usage zentavol COM" ] && [ $status -eq 2 ] ||
   fail "installed zentavol without argument: status $status, output '$out'"
+# The service template and the rotation example (the unit itself runs in the systemd machine).
+[ -f "$work/root/usr/lib/systemd/system/zentavol@.service" ] || fail "no zentavol@.service"
+[ -f "$work/root/usr/share/doc/zentavol/logrotate.example" ] || fail "no logrotate example"
+grep -q '^ExecStart=/usr/bin/zentavol --quiet --wait \$ZENTAVOL_OPTIONS ' \
+  "$work/root/usr/lib/systemd/system/zentavol@.service" || fail "the unit's ExecStart"
+dpkg-deb -I "$deb" postinst > /dev/null || fail "no postinst"
+
 for program in zentavol-send zentavol-show; do
   out=$("$work/root/usr/bin/$program" --version)
   [ "$out" = "$program $(dpkg-deb -f "$deb" Version)" ] || fail "$program version: '$out'"

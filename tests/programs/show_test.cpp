@@ -27,10 +27,9 @@ std::string data_entry(const std::string& time, std::uint64_t offset) {
 
 TEST_F(ShowInUtc, CapturesAndIndexesAreShownAsThePeopleReadingThemNeedIt) {
     const std::string records = "one\r\n\0"s + "two\r\n\0"s + "\n"s + "three";
-    const std::string records_index = kOpen + data_entry("14:00:01.000000", 0) +
-                                      data_entry("14:00:02.000000", 6) +
-                                      data_entry("14:00:03.000000", 12) +
-                                      data_entry("14:00:04.250000", 13);
+    const std::string records_index =
+        kOpen + data_entry("14:00:01.000000", 0) + data_entry("14:00:02.000000", 6) +
+        data_entry("14:00:03.000000", 12) + data_entry("14:00:04.250000", 13);
     const std::string long_line(10000, 'L');
     const struct {
         const char* name;
@@ -40,39 +39,61 @@ TEST_F(ShowInUtc, CapturesAndIndexesAreShownAsThePeopleReadingThemNeedIt) {
         std::string shown;
         std::string errors;
     } cases[] = {
-        {"records, CR LF and NUL ends, an empty line, a last line without LF", records,
-         records_index, {},
+        {"records, CR LF and NUL ends, an empty line, a last line without LF",
+         records,
+         records_index,
+         {},
          "2026-12-11 14:00:00.000 -- open COM1 9600 8 none 1 soft --\n"
          "2026-12-11 14:00:01.000 one\n"
          "2026-12-11 14:00:02.000 two\n"
          "2026-12-11 14:00:03.000 \n"
          "2026-12-11 14:00:04.250 three\n",
          ""},
-        {"in UTC", records, records_index, {"--utc"},
+        {"in UTC",
+         records,
+         records_index,
+         {"--utc"},
          "2026-12-11T14:00:00.000Z -- open COM1 9600 8 none 1 soft --\n"
          "2026-12-11T14:00:01.000Z one\n"
          "2026-12-11T14:00:02.000Z two\n"
          "2026-12-11T14:00:03.000Z \n"
          "2026-12-11T14:00:04.250Z three\n",
          ""},
-        {"a window of the second record", records, records_index,
+        {"a window of the second record",
+         records,
+         records_index,
          {"--since", "2026-12-11T14:00:02Z", "--until", "14:00:02.5"},
-         "2026-12-11 14:00:02.000 two\n", ""},
-        {"an empty window", records, records_index, {"--since", "15:00", "--until", "16:00"}, "",
+         "2026-12-11 14:00:02.000 two\n",
          ""},
-        {"a window, raw", records, records_index, {"--raw", "--since", "14:00:02", "--until", "14:00:03"},
-         "two\r\n\0"s, ""},
-        {"binary and invalid UTF-8, no index", "\x01\x02\xff\x7f ok \xc3\xa9\x80\n\0x\0"s,
-         std::nullopt, {}, "\\x01\\x02\\xFF\\x7F ok \xc3\xa9\\x80\nx\\0\n",
+        {"an empty window",
+         records,
+         records_index,
+         {"--since", "15:00", "--until", "16:00"},
+         "",
+         ""},
+        {"a window, raw",
+         records,
+         records_index,
+         {"--raw", "--since", "14:00:02", "--until", "14:00:03"},
+         "two\r\n\0"s,
+         ""},
+        {"binary and invalid UTF-8, no index",
+         "\x01\x02\xff\x7f ok \xc3\xa9\x80\n\0x\0"s,
+         std::nullopt,
+         {},
+         "\\x01\\x02\\xFF\\x7F ok \xc3\xa9\\x80\nx\\0\n",
          "no time index: capture.times\n"},
-        {"a line of 10000 bytes, cut in three with their times", long_line + "\n",
-         kOpen + data_entry("14:00:01.000000", 0), {},
+        {"a line of 10000 bytes, cut in three with their times",
+         long_line + "\n",
+         kOpen + data_entry("14:00:01.000000", 0),
+         {},
          "2026-12-11 14:00:00.000 -- open COM1 9600 8 none 1 soft --\n"
-         "2026-12-11 14:00:01.000 " + std::string(4096, 'L') + "\n" +
-             "2026-12-11 14:00:05.266 " + std::string(4096, 'L') + "\n" +
-             "2026-12-11 14:00:09.533 " + std::string(1808, 'L') + "\n",
+         "2026-12-11 14:00:01.000 " +
+             std::string(4096, 'L') + "\n" + "2026-12-11 14:00:05.266 " + std::string(4096, 'L') +
+             "\n" + "2026-12-11 14:00:09.533 " + std::string(1808, 'L') + "\n",
          ""},
-        {"an event inside a line ends it there", "abcdef\n"s,
+        {"an event inside a line ends it there",
+         "abcdef\n"s,
          kOpen + data_entry("14:00:01.000000", 0) + "2026-12-11T14:00:01.500000Z\t3\tlost\n" +
              "2026-12-11T14:00:02.000000Z\t3\topen\tCOM1\t9600 8 none 1 soft\n" +
              data_entry("14:00:02.100000", 3),
@@ -83,21 +104,26 @@ TEST_F(ShowInUtc, CapturesAndIndexesAreShownAsThePeopleReadingThemNeedIt) {
          "2026-12-11 14:00:02.000 -- open COM1 9600 8 none 1 soft --\n"
          "2026-12-11 14:00:02.100 def\n",
          ""},
-        {"hex rows, ended where an event falls", "0123456789abcdefghij"s,
+        {"hex rows, ended where an event falls",
+         "0123456789abcdefghij"s,
          kOpen + data_entry("14:00:01.000000", 0) +
              "2026-12-11T14:00:01.100000Z\t18\tappend-failed\n",
          {"--hex"},
          "2026-12-11 14:00:00.000 -- open COM1 9600 8 none 1 soft --\n"
          "2026-12-11 14:00:01.000 00000000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  "
          "|0123456789abcdef|\n"
-         "2026-12-11 14:00:01.016 00000010  67 68                                             |gh|\n"
+         "2026-12-11 14:00:01.016 00000010  67 68                                             "
+         "|gh|\n"
          "2026-12-11 14:00:01.100 -- appends failing --\n"
-         "2026-12-11 14:00:01.018 00000012  69 6a                                             |ij|\n",
+         "2026-12-11 14:00:01.018 00000012  69 6a                                             "
+         "|ij|\n",
          ""},
-        {"a cut last index line and an offset past the end", "x\n"s,
+        {"a cut last index line and an offset past the end",
+         "x\n"s,
          kOpen + data_entry("14:00:01.000000", 0) + data_entry("14:00:02.000000", 99) +
              "2026-12-11T14:00:0",
-         {}, "2026-12-11 14:00:00.000 -- open COM1 9600 8 none 1 soft --\n2026-12-11 14:00:01.000 x\n",
+         {},
+         "2026-12-11 14:00:00.000 -- open COM1 9600 8 none 1 soft --\n2026-12-11 14:00:01.000 x\n",
          "skipped 2 unreadable index lines\n"},
     };
     for (const auto& c : cases) {
@@ -129,7 +155,9 @@ TEST_F(ShowInUtc, WhatCannotBeShownIsSaidOnStandardError) {
         {{kShow, "missing.dat"}, 1, "error open missing.dat\n"},
         {{kShow, "--since", "noon"}, 2, "zentavol-show: invalid time \"noon\"\n" + usage},
         {{kShow, "--until"}, 2, "zentavol-show: option \"--until\" needs a value\n" + usage},
-        {{kShow, "--hex", "--raw"}, 2, "zentavol-show: --hex and --raw exclude each other\n" + usage},
+        {{kShow, "--hex", "--raw"},
+         2,
+         "zentavol-show: --hex and --raw exclude each other\n" + usage},
         {{kShow, "-x"}, 2, "zentavol-show: unknown option \"-x\"\n" + usage},
     };
     for (const auto& c : cases) {

@@ -67,8 +67,8 @@ TEST(EndingOnASignal, AStalledConsoleDelaysTheEndByAboutASecondAtMost) {
     ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
     const std::string stream = line_safe_bytes(std::size_t{1} << 20);
     ASSERT_EQ(line.send_for(stream, 20s), stream.size());
-    ASSERT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat").size() == stream.size(); },
-                           10s));
+    ASSERT_TRUE(
+        eventually([&] { return file_bytes(cwd / "zentavol.dat").size() == stream.size(); }, 10s));
     const auto start = Clock::now();
     receiver.send_signal(SIGINT);
     EXPECT_FALSE(receiver.wait_exit(5s).has_value());

@@ -36,10 +36,10 @@ std::vector<Entry> entries_of(const std::string& text) {
         const auto tab1 = line.find('\t');
         const auto tab2 = line.find('\t', tab1 + 1);
         const auto tab3 = line.find('\t', tab2 + 1);
-        entries.push_back({line.substr(0, tab1), std::stoull(line.substr(tab1 + 1, tab2 - tab1 - 1)),
-                           line.substr(tab2 + 1, tab3 == std::string::npos ? std::string::npos
-                                                                           : tab3 - tab2 - 1),
-                           tab3 == std::string::npos ? "" : line.substr(tab3 + 1)});
+        entries.push_back(
+            {line.substr(0, tab1), std::stoull(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+             line.substr(tab2 + 1, tab3 == std::string::npos ? std::string::npos : tab3 - tab2 - 1),
+             tab3 == std::string::npos ? "" : line.substr(tab3 + 1)});
     }
     return entries;
 }
@@ -76,7 +76,8 @@ TEST(TimeIndexFile, BurstsGiveOneDataEntryEachAtTheMomentSentWithTheirOffsets) {
     std::vector<WallClock::time_point> sent;
     std::string stream;
     for (int burst = 0; burst < 4; ++burst) {
-        const std::string bytes = "burst " + std::to_string(burst) + std::string(burst * 7, '.') + "\r\n";
+        const std::string bytes =
+            "burst " + std::to_string(burst) + std::string(burst * 7, '.') + "\r\n";
         std::this_thread::sleep_for(300ms);
         sent.push_back(WallClock::now());
         line.send(bytes);
@@ -117,8 +118,8 @@ TEST(TimeIndexFile, AContinuousStreamGivesAboutOneEntryASecond) {
         total += chunk.size();
     }
     const double took = seconds(Clock::now() - start);
-    ASSERT_TRUE(eventually([&] { return std::filesystem::file_size(cwd / "zentavol.dat") == total; },
-                           10s));
+    ASSERT_TRUE(
+        eventually([&] { return std::filesystem::file_size(cwd / "zentavol.dat") == total; }, 10s));
     std::this_thread::sleep_for(100ms);
     const auto entries = entries_of(file_bytes(cwd / "zentavol.dat.times"));
     const auto data = std::count_if(entries.begin(), entries.end(),
@@ -172,8 +173,8 @@ TEST(TimeIndexFile, FailingAppendsAreEntriesAtTheOffsetsWhereTheFileStood) {
     ASSERT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat").size() == 600; }, 5s));
     std::this_thread::sleep_for(100ms);
     line.send(bytes.substr(600));
-    ASSERT_TRUE(eventually([&] { return receiver.output().find("error write") != std::string::npos; },
-                           5s));
+    ASSERT_TRUE(
+        eventually([&] { return receiver.output().find("error write") != std::string::npos; }, 5s));
     rlimit limit{};
     ASSERT_EQ(::prlimit(receiver.pid(), RLIMIT_FSIZE, nullptr, &limit), 0);
     limit.rlim_cur = limit.rlim_max;

@@ -41,12 +41,12 @@ TEST(IndexReading, UnreadableLinesAreSkippedAndCountedUnknownEventsLeftOut) {
         "2026-12-11T14:00:02.000000Z\t10\tsparkle\tfrom a later version\n"
         "not an entry\n"
         "2026-12-11T14:00:03.000000Z\t50\tdata\n"
-        "2026-12-11T14:00:03.500000Z\t5\tdata\n"        // backwards
-        "2026-12-11T14:00:04.000000Z\t999\tdata\n"      // past the end
-        "2026-12-11T14:00:05.000000Z\tx\tdata\n"        // no offset
+        "2026-12-11T14:00:03.500000Z\t5\tdata\n"    // backwards
+        "2026-12-11T14:00:04.000000Z\t999\tdata\n"  // past the end
+        "2026-12-11T14:00:05.000000Z\tx\tdata\n"    // no offset
         "2026-12-11T14:00:06.000000Z\t60\tdropped\tmany\n"
         "2026-12-11T14:00:07.000000Z\t60\tlost\n"
-        "2026-12-11T14:00:08.0000";                     // cut by a crash
+        "2026-12-11T14:00:08.0000";  // cut by a crash
     const Index index = read_index(text, 100);
     EXPECT_EQ(index.unreadable, 6u);
     ASSERT_EQ(index.entries.size(), 4u);
@@ -83,7 +83,8 @@ TEST(CleanText, EveryCaptureLineIsOneLineOfCleanText) {
         {"plain\ttext", "plain\ttext"},
         {std::string("a\0b", 3), "a\\0b"},
         {"\x01\x1b[0m\x7f", "\\x01\\x1B[0m\\x7F"},
-        {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80", "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80",
+         "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80"},
         {"\xff\xc3(\xc0\xaf\xed\xa0\x80", "\\xFF\\xC3(\\xC0\\xAF\\xED\\xA0\\x80"},
         {"cut \xe2\x82", "cut \\xE2\\x82"},
     };

@@ -107,7 +107,7 @@ TEST(CaptureEvents, FailingAppendsAndDroppedBytesAreToldInOrder) {
     EXPECT_EQ(test::file_bytes(dir / "capture"), "0123ABCDEFGH");
     const auto events = capture.take_events();
     const std::vector<std::tuple<Kind, std::uint64_t, std::uint64_t>> expected = {
-        {Kind::kAppendFailed, 0, 0}, {Kind::kLanded, 0, 1}, {Kind::kDropped, 4, 6},
+        {Kind::kAppendFailed, 0, 0},  {Kind::kLanded, 0, 1}, {Kind::kDropped, 4, 6},
         {Kind::kAppendResumed, 4, 0}, {Kind::kLanded, 4, 3},
     };
     ASSERT_EQ(events.size(), expected.size());

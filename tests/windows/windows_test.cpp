@@ -335,7 +335,8 @@ TEST(Windows, TheTimeIndexIsWrittenAndShownAsOnLinux) {
         ChildProcess receiver({.argv = windows_program("zentavol.exe", {"-t", "-q", kCom21}),
                                .cwd = cwd.path(),
                                .stdout_path = cwd / "out"});
-        ASSERT_TRUE(eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s));
+        ASSERT_TRUE(
+            eventually([&] { return without_cr(receiver.output()) == kAnnouncement; }, 30s));
         ASSERT_TRUE(eventually([&] { return carries_line_settings(line.slave_termios()); }, 10s));
         line.send("one\r\n");
         ASSERT_TRUE(eventually([&] { return file_bytes(cwd / "zentavol.dat") == "one\r\n"; }, 10s));
@@ -375,7 +376,8 @@ TEST(Windows, TheTimeIndexIsWrittenAndShownAsOnLinux) {
         ASSERT_NE(end, std::string::npos) << shown.output;
         const std::string shown_line = shown.output.substr(at, end - at);
         EXPECT_TRUE(shown_line.ends_with(expected_end)) << shown_line;
-        EXPECT_EQ(shown_line.substr(0, 24), lines[&expected_end - expected_ends].substr(0, 23) + "Z");
+        EXPECT_EQ(shown_line.substr(0, 24),
+                  lines[&expected_end - expected_ends].substr(0, 23) + "Z");
         at = end + 1;
     }
 }
