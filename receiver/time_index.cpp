@@ -37,7 +37,7 @@ std::string index_line(WallClock::time_point time, std::uint64_t offset, std::st
 }
 
 std::chrono::nanoseconds quiet_for(std::uint32_t baud, int data_bits, bool parity, int stop_bits) {
-    const auto bits = static_cast<std::int64_t>(1 + data_bits + (parity ? 1 : 0) + stop_bits);
+    const std::int64_t bits = std::int64_t{1} + data_bits + (parity ? 1 : 0) + stop_bits;
     return std::chrono::nanoseconds(kQuietCharacterTimes * bits * 1'000'000'000LL /
                                     static_cast<std::int64_t>(baud == 0 ? 1 : baud));
 }

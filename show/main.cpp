@@ -1,7 +1,9 @@
 // zentavol-show: shows a capture for people, each line with the time its first byte came (from
 // the time index beside it), or as hexdump rows, or a time window of it byte for byte.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -145,11 +147,9 @@ int main(int argc, char* argv[]) {
     const std::vector<ByteRange> ranges =
         windowed ? timeline.bytes_within(size, since, until) : std::vector{ByteRange{0, size}};
     std::vector<IndexEntry> events;
-    for (const auto& entry : index.entries) {
-        if (entry.event != Event::kData && entry.time >= since && entry.time < until) {
-            events.push_back(entry);
-        }
-    }
+    std::ranges::copy_if(index.entries, std::back_inserter(events), [&](const IndexEntry& entry) {
+        return entry.event != Event::kData && entry.time >= since && entry.time < until;
+    });
 
     Renderer renderer(stdout, options.hex ? Renderer::Mode::kHex : Renderer::Mode::kText,
                       options.utc, &timeline, std::move(events));

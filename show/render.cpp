@@ -1,5 +1,7 @@
 #include "render.h"
 
+#include <algorithm>
+
 #include "local_time.h"
 
 namespace zentavol::show {
@@ -98,9 +100,7 @@ std::string event_text(const IndexEntry& entry) {
     switch (entry.event) {
         case Event::kOpen: {
             std::string detail = entry.detail;
-            for (char& c : detail) {
-                c = c == '\t' ? ' ' : c;
-            }
+            std::ranges::replace(detail, '\t', ' ');
             return "-- open " +
                    clean_text(
                        {reinterpret_cast<const std::uint8_t*>(detail.data()), detail.size()}) +

@@ -202,7 +202,7 @@ TEST_F(ShowInUtc, ARealCaptureShowsEachRecordOnItsLineASecondApart) {
     EXPECT_TRUE(lines[0].ends_with(" -- open " + modem.a() + " 9600 8 none 1 soft --")) << lines[0];
     const std::string words[] = {"alpha", "beta", "gamma"};
     double previous = 0;
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         const std::string& line = lines[1 + i];
         ASSERT_EQ(line.size(), 25 + words[i].size()) << line;
         EXPECT_EQ(line.substr(25), words[i]);

@@ -46,6 +46,7 @@ std::vector<Entry> entries_of(const std::string& text) {
 
 std::vector<std::pair<std::string, std::uint64_t>> events_of(const std::vector<Entry>& entries) {
     std::vector<std::pair<std::string, std::uint64_t>> events;
+    events.reserve(entries.size());
     for (const auto& entry : entries) {
         events.emplace_back(entry.event, entry.offset);
     }
@@ -75,7 +76,7 @@ TEST(TimeIndexFile, BurstsGiveOneDataEntryEachAtTheMomentSentWithTheirOffsets) {
     ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
     std::vector<WallClock::time_point> sent;
     std::string stream;
-    for (int burst = 0; burst < 4; ++burst) {
+    for (std::size_t burst = 0; burst < 4; ++burst) {
         const std::string bytes =
             "burst " + std::to_string(burst) + std::string(burst * 7, '.') + "\r\n";
         std::this_thread::sleep_for(300ms);
@@ -91,7 +92,7 @@ TEST(TimeIndexFile, BurstsGiveOneDataEntryEachAtTheMomentSentWithTheirOffsets) {
     EXPECT_EQ(entries[0].offset, 0u);
     EXPECT_EQ(entries[0].detail, line.slave_path() + "\t9600 8 none 1 soft");
     std::uint64_t offset = 0;
-    for (int burst = 0; burst < 4; ++burst) {
+    for (std::size_t burst = 0; burst < 4; ++burst) {
         const Entry& entry = entries[1 + burst];
         EXPECT_EQ(entry.event, "data");
         EXPECT_EQ(entry.offset, offset);
@@ -110,7 +111,7 @@ TEST(TimeIndexFile, AContinuousStreamGivesAboutOneEntryASecond) {
                            .cwd = cwd.path(),
                            .stdout_path = cwd / "out"});
     ASSERT_TRUE(eventually([&] { return is_configured_line(line.slave_termios()); }, 5s));
-    const std::string chunk = line_safe_bytes(64 * 1024);
+    const std::string chunk = line_safe_bytes(std::size_t{64} * 1024);
     std::uint64_t total = 0;
     const auto start = Clock::now();
     while (Clock::now() - start < 2500ms) {

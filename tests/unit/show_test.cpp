@@ -82,10 +82,10 @@ TEST(CleanText, EveryCaptureLineIsOneLineOfCleanText) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain\ttext", "plain\ttext"},
         {std::string("a\0b", 3), "a\\0b"},
-        {"\x01\x1b[0m\x7f", "\\x01\\x1B[0m\\x7F"},
+        {"\x01\x1b[0m\x7f", R"(\x01\x1B[0m\x7F)"},
         {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80",
          "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80"},
-        {"\xff\xc3(\xc0\xaf\xed\xa0\x80", "\\xFF\\xC3(\\xC0\\xAF\\xED\\xA0\\x80"},
+        {"\xff\xc3(\xc0\xaf\xed\xa0\x80", R"(\xFF\xC3(\xC0\xAF\xED\xA0\x80)"},
         {"cut \xe2\x82", "cut \\xE2\\x82"},
     };
     for (const auto& [bytes, shown] : cases) {
