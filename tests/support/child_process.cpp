@@ -24,7 +24,7 @@ constexpr const char* kEmulator = ZENTAVOL_EMULATOR;
 
 bool is_program_under_test(const std::string& arg) {
     const auto name = std::filesystem::path(arg).filename();
-    return name == "zentavol" || name == "zentavol-send";
+    return name == "zentavol" || name == "zentavol-send" || name == "zentavol-show";
 }
 
 }  // namespace

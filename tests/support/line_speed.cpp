@@ -9,9 +9,14 @@ namespace zentavol::test {
 std::uint32_t line_speed(int fd) {
     termios2 tio{};
     if (::ioctl(fd, TCGETS2, &tio) != 0) {
-        return 0;
+        return standard_line_speed(fd);
     }
     return tio.c_ospeed;
+}
+
+bool any_rate_readable(int fd) {
+    termios2 tio{};
+    return ::ioctl(fd, TCGETS2, &tio) == 0;
 }
 
 }  // namespace zentavol::test

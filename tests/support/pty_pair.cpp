@@ -1,5 +1,7 @@
 #include "pty_pair.h"
 
+#include "line_speed.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -198,6 +200,22 @@ bool carries_line_settings(const termios& tio) {
            (tio.c_iflag & (IXANY | ISTRIP | ICRNL | INLCR | IGNCR | INPCK)) == 0 &&
            (tio.c_oflag & OPOST) == 0 && (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
            tio.c_cc[VSTART] == 0x11 && tio.c_cc[VSTOP] == 0x13;
+}
+
+std::uint32_t standard_line_speed(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return 0;
+    }
+    constexpr std::pair<speed_t, std::uint32_t> kRates[] = {
+        {B50, 50},       {B75, 75},         {B1200, 1200},     {B9600, 9600},
+        {B19200, 19200}, {B115200, 115200}, {B230400, 230400}, {B4000000, 4000000}};
+    for (const auto& [code, rate] : kRates) {
+        if (::cfgetospeed(&tio) == code) {
+            return rate;
+        }
+    }
+    return 0;
 }
 
 bool is_configured_line(const termios& tio) {
