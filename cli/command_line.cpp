@@ -6,6 +6,21 @@
 #include "port_listing.h"
 
 namespace zentavol::cli {
+namespace {
+
+// The options both programs take, as --help lists them.
+constexpr std::string_view kLineOptionsHelp =
+    "  -b, --baudrate RATE  bit/s, 50 and up (default 9600)\n"
+    "  -d, --databits N     5, 6, 7 or 8 (default 8)\n"
+    "  -p, --parity P       none, odd, even, mark or space (default none)\n"
+    "  -s, --stopbits N     1 or 2 (default 1)\n"
+    "  -f, --flow F         soft (XON/XOFF), hard (RTS/CTS) or none (default soft)";
+constexpr std::string_view kCommonOptionsHelp =
+    "  -h, --help           this help\n"
+    "      --version        the version\n"
+    "      --list           the serial ports that this system has";
+
+}  // namespace
 
 void say(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -28,7 +43,15 @@ std::optional<int> answer_without_running(const ProgramText& program,
     }
     if (command_line.help) {
         say(program.usage);
-        say(program.help);
+        say(program.about);
+        say("Options, anywhere before --:");
+        say(kLineOptionsHelp);
+        if (!program.options.empty()) {
+            say(program.options);
+        }
+        say(kCommonOptionsHelp);
+        say("Examples:");
+        say(program.examples);
         return kStatusOk;
     }
     if (command_line.version) {

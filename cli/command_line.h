@@ -16,10 +16,12 @@ inline constexpr int kStatusUsage = 2;
 
 // What a program says about itself.
 struct ProgramText {
-    std::string_view name;   // as --version and its complaints show it
-    std::string_view usage;  // the usage line, said for a short or a bad command line
-    std::string_view help;   // said for --help, after the usage line
-    std::size_t operands;    // the arguments it needs besides its options
+    std::string_view name;      // as --version and its complaints show it
+    std::string_view usage;     // the usage line, said for a short or a bad command line
+    std::string_view about;     // what it does, said for --help after the usage line
+    std::string_view options;   // its own options' lines, after those of the line
+    std::string_view examples;  // the command lines users look for first
+    std::size_t operands;       // the arguments it needs besides its options
 };
 
 // Says one line on standard output, at once: every message of these programs is one.

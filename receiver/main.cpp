@@ -20,27 +20,19 @@ using namespace zentavol;
 constexpr cli::ProgramText kProgram{
     .name = "zentavol",
     .usage = "usage zentavol COM",
-    .help =
+    .about =
         "Captures everything that arrives on the serial port COM: appends it to the capture\n"
         "file and echoes it here, until Ctrl+C. A port that goes away is waited for and taken\n"
-        "back.\n"
-        "Options, anywhere before --:\n"
-        "  -b, --baudrate RATE  bit/s, 50 and up (default 9600)\n"
-        "  -d, --databits N     5, 6, 7 or 8 (default 8)\n"
-        "  -p, --parity P       none, odd, even, mark or space (default none)\n"
-        "  -s, --stopbits N     1 or 2 (default 1)\n"
-        "  -f, --flow F         soft (XON/XOFF), hard (RTS/CTS) or none (default soft)\n"
+        "back.",
+    .options =
         "  -o, --output FILE    the capture file, created when missing, never truncated\n"
         "                       (default zentavol.dat in the working directory)\n"
         "  -q, --quiet          no echo; messages are still shown\n"
         "  -w, --wait           wait for a port that is missing or held by another program\n"
         "                       (default: end with status 1)\n"
         "  -t, --timestamps     note when bytes came in FILE.times beside the capture file\n"
-        "                       (zentavol-show shows both together)\n"
-        "  -h, --help           this help\n"
-        "      --version        the version\n"
-        "      --list           the serial ports that this system has\n"
-        "Examples:\n"
+        "                       (zentavol-show shows both together)",
+    .examples =
         "  zentavol -b 115200 -f none /dev/ttyACM0\n"
         "  zentavol -o /var/log/scale.dat -q -w /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0",
     .operands = 1,

@@ -15,20 +15,11 @@ using namespace zentavol;
 constexpr cli::ProgramText kProgram{
     .name = "zentavol-send",
     .usage = "usage zentavol COM datafile",
-    .help =
+    .about =
         "Plays datafile out to the serial port COM, one line record a second: each line (a\n"
-        "longer one in pieces of 98 bytes) followed by a zero byte. Stop it with Ctrl+C.\n"
-        "Options, anywhere before --:\n"
-        "  -b, --baudrate RATE   bit/s, 50 and up (default 9600)\n"
-        "  -d, --databits N      5, 6, 7 or 8 (default 8)\n"
-        "  -p, --parity P        none, odd, even, mark or space (default none)\n"
-        "  -s, --stopbits N      1 or 2 (default 1)\n"
-        "  -f, --flow F          soft (XON/XOFF), hard (RTS/CTS) or none (default soft)\n"
-        "      --line-delay MS   the pause after each record, 0 and up (default 1000)\n"
-        "  -h, --help            this help\n"
-        "      --version         the version\n"
-        "      --list            the serial ports that this system has\n"
-        "Examples:\n"
+        "longer one in pieces of 98 bytes) followed by a zero byte. Stop it with Ctrl+C.",
+    .options = "      --line-delay MS  the pause after each record, 0 and up (default 1000)",
+    .examples =
         "  zentavol-send -b 115200 -f none /dev/ttyUSB0 commands.txt\n"
         "  zentavol-send --line-delay 250 COM3 data.txt",
     .operands = 2,

@@ -163,6 +163,24 @@ class Qmp:
             seen = seen or message.get("event") == wait_event
 
 
+def report(results, expected, tier, started, work):
+    """One line a check, the tier's time, and the guest's console when a check failed; gives
+    the exit status. The work folder goes."""
+    failed = False
+    for name in expected:
+        verdict, detail = results.get(name, ("MISSING", "the check did not run"))
+        failed = failed or verdict != "PASS"
+        print(f"{verdict:7s} {name}" + (f"  ({detail})" if verdict != "PASS" else ""))
+    print(f"{tier}: {time.monotonic() - started:.1f} s")
+    if failed:
+        log = os.path.join(work, "console.log")
+        if os.path.exists(log):
+            print("---- guest console ----")
+            print(open(log, errors="replace").read()[-6000:])
+    shutil.rmtree(work, ignore_errors=True)
+    return 1 if failed else 0
+
+
 def main():
     static_bin = sys.argv[1]
     started = time.monotonic()
@@ -284,19 +302,7 @@ def main():
         if qemu and qemu.poll() is None:
             qemu.kill()
             qemu.wait()
-    failed = False
-    for name in EXPECTED_CHECKS:
-        verdict, detail = results.get(name, ("MISSING", "the check did not run"))
-        failed = failed or verdict != "PASS"
-        print(f"{verdict:7s} {name}" + (f"  ({detail})" if verdict != "PASS" else ""))
-    print(f"guest tier: {time.monotonic() - started:.1f} s")
-    if failed:
-        log = os.path.join(work, "console.log")
-        if os.path.exists(log):
-            print("---- guest console ----")
-            print(open(log, errors="replace").read()[-6000:])
-    shutil.rmtree(work, ignore_errors=True)
-    return 1 if failed else 0
+    return report(results, EXPECTED_CHECKS, "guest tier", started, work)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run import FarEnd, Qmp, connect, line_safe  # noqa: E402  (the busybox machine's helpers)
+from run import FarEnd, Qmp, connect, line_safe, report  # noqa: E402  (the busybox machine's helpers)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CACHE = os.environ.get("ZENTAVOL_GUEST_CACHE", "/var/cache/zentavol-tests")
@@ -228,19 +228,7 @@ def main():
               f"{second[1]:.1f} s")
     except Exception as error:  # reported as a failed run, with the guest's console below
         print(f"systemd guest run failed: {error!r}")
-    failed = False
-    for name in FIRST_CHECKS + SECOND_CHECKS:
-        verdict, detail = results.get(name, ("MISSING", "the check did not run"))
-        failed = failed or verdict != "PASS"
-        print(f"{verdict:7s} {name}" + (f"  ({detail})" if verdict != "PASS" else ""))
-    print(f"systemd tier: {time.monotonic() - started:.1f} s")
-    if failed:
-        log = os.path.join(work, "console.log")
-        if os.path.exists(log):
-            print("---- guest console ----")
-            print(open(log, errors="replace").read()[-6000:])
-    shutil.rmtree(work, ignore_errors=True)
-    return 1 if failed else 0
+    return report(results, FIRST_CHECKS + SECOND_CHECKS, "systemd tier", started, work)
 
 
 if __name__ == "__main__":

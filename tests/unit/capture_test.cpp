@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bytes.h"
+#include "file_size_limit.h"
 #include "capture_file.h"
 #include "pty_pair.h"
 
@@ -19,24 +20,7 @@ using Outcome = CaptureFile::Outcome;
 
 using test::bytes_of;
 
-// A soft file size limit on this process while it lives; appends past it fail with EFBIG.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { lift(); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    void lift() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
+using test::FileSizeLimit;
 
 TEST(CaptureFile, KeepsWhatTheFileRefusedDropsTheOldestBeyondItsLimitAndLandsTheRestInOrder) {
     test::TempDir dir;

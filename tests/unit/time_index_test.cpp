@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "bytes.h"
+#include "file_size_limit.h"
 #include "capture_file.h"
 #include "pty_pair.h"
 #include "time_index.h"
@@ -49,23 +50,7 @@ TEST(TimeIndex, ADataEntryStartsAfterTenQuietCharacterTimesAndOnceASecondInAStre
     EXPECT_EQ(entries, 3);
 }
 
-// A soft file size limit on this process while it lives; appends past it fail with EFBIG.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit saved_{};
-};
+using test::FileSizeLimit;
 
 TEST(CaptureEvents, MarksLandWhereTheirBytesAreStoredAfterWhatTheFileHeld) {
     test::TempDir dir;
