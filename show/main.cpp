@@ -2,6 +2,7 @@
 // the time index beside it), or as hexdump rows, or a time window of it byte for byte.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -121,10 +122,12 @@ int main(int argc, char* argv[]) {
     const std::string file =
         command_line.operands.empty() ? kDefaultCapture : command_line.operands[0];
 
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(file, error);
     std::ifstream capture(file, std::ios::binary);
     capture.seekg(0, std::ios::end);
     const auto end = capture.tellg();
-    if (!capture || end < 0) {
+    if (folder || !capture || end < 0) {
         note("error open " + file);
         return cli::kStatusFailure;
     }
@@ -132,7 +135,7 @@ int main(int argc, char* argv[]) {
 
     const std::string index_name = file + ".times";
     const auto index_text = read_whole(index_name);
-    if (!index_text && !options.raw) {
+    if (!index_text) {
         note("no time index: " + index_name);
     }
     const Index index = read_index(index_text.value_or(""), size);

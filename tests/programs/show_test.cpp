@@ -145,6 +145,7 @@ TEST_F(ShowInUtc, CapturesAndIndexesAreShownAsThePeopleReadingThemNeedIt) {
 TEST_F(ShowInUtc, WhatCannotBeShownIsSaidOnStandardError) {
     TempDir dir;
     write_file(dir / "zentavol.dat", "x\n");
+    std::filesystem::create_directory(dir / "folder");
     const std::string usage =
         "usage zentavol-show [--hex|--raw] [--utc] [--since TIME] [--until TIME] [FILE]\n";
     const struct {
@@ -153,6 +154,7 @@ TEST_F(ShowInUtc, WhatCannotBeShownIsSaidOnStandardError) {
         std::string errors;
     } cases[] = {
         {{kShow, "missing.dat"}, 1, "error open missing.dat\n"},
+        {{kShow, "folder"}, 1, "error open folder\n"},
         {{kShow, "--since", "noon"}, 2, "zentavol-show: invalid time \"noon\"\n" + usage},
         {{kShow, "--until"}, 2, "zentavol-show: option \"--until\" needs a value\n" + usage},
         {{kShow, "--hex", "--raw"},

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "bytes.h"
-#include "file_size_limit.h"
 #include "capture_file.h"
+#include "file_size_limit.h"
 #include "pty_pair.h"
 
 namespace zentavol {

@@ -7,8 +7,8 @@
 #include <csignal>
 
 #include "bytes.h"
-#include "file_size_limit.h"
 #include "capture_file.h"
+#include "file_size_limit.h"
 #include "pty_pair.h"
 #include "time_index.h"
 
