@@ -28,7 +28,7 @@ void say(std::string_view line) {
     std::fflush(stdout);
 }
 
-ParsedCommandLine parse_command_line(std::span<const OptionSpec> options, int argc,
+ParsedCommandLine parse_command_line(std::span<const Option> options, int argc,
                                      const char* const argv[]) {
     const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
     return parse_command_line(options, arguments.subspan(argc > 0 ? 1 : 0));

@@ -28,7 +28,7 @@ struct ProgramText {
 void say(std::string_view line);
 
 // Takes the command line apart with the program's options.
-ParsedCommandLine parse_command_line(std::span<const OptionSpec> options, int argc,
+ParsedCommandLine parse_command_line(std::span<const Option> options, int argc,
                                      const char* const argv[]);
 
 // Answers --help (-h), --version, --list, a bad command line (its complaint, then the usage

@@ -18,19 +18,19 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
-const OptionSpec* find_letter(std::span<const OptionSpec> options, char letter) {
-    const auto found = std::ranges::find(options, letter, &OptionSpec::letter);
+const Option* find_letter(std::span<const Option> options, char letter) {
+    const auto found = std::ranges::find(options, letter, &Option::letter);
     return found == options.end() ? nullptr : &*found;
 }
 
-const OptionSpec* find_name(std::span<const OptionSpec> options, std::string_view name) {
-    const auto found = std::ranges::find(options, name, &OptionSpec::name);
+const Option* find_name(std::span<const Option> options, std::string_view name) {
+    const auto found = std::ranges::find(options, name, &Option::name);
     return found == options.end() ? nullptr : &*found;
 }
 
 }  // namespace
 
-ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
+ParsedCommandLine parse_command_line(std::span<const Option> options,
                                      std::span<const char* const> arguments) {
     ParsedCommandLine parsed;
     const auto fail = [&](std::string message) {
@@ -61,7 +61,7 @@ ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
             fail("option " + quoted(said) + " needs a value");
             return std::nullopt;
         };
-        const auto apply = [&](const OptionSpec& option, std::string_view value) {
+        const auto apply = [&](const Option& option, std::string_view value) {
             if (auto complaint = option.apply(value)) {
                 fail(std::move(*complaint));
             }
@@ -78,7 +78,7 @@ ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
                                      : parsed.list) = true;
                 continue;
             }
-            const OptionSpec* option = find_name(options, name);
+            const Option* option = find_name(options, name);
             if (option == nullptr) {
                 fail("unknown option " + quoted(argument.substr(0, equals)));
                 continue;
@@ -103,7 +103,7 @@ ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
                 parsed.help = true;
                 continue;
             }
-            const OptionSpec* option = find_letter(options, letter);
+            const Option* option = find_letter(options, letter);
             if (option == nullptr) {
                 fail("unknown option " + quoted(std::string("-") + letter));
                 break;
@@ -183,7 +183,7 @@ bool LineOptions::held_by(const LineReadback& readback) const {
             (now.xon_xoff == (flow == Flow::kSoft) && now.cts_flow == (flow == Flow::kHard)));
 }
 
-void add_line_options(std::vector<OptionSpec>& options, LineOptions& line) {
+void add_line_options(std::vector<Option>& options, LineOptions& line) {
     options.push_back(
         {'b', "baudrate", true, [&line](std::string_view value) {
              const auto baud =

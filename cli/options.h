@@ -18,7 +18,7 @@ namespace zentavol::cli {
 
 // One option: a letter, a long name, whether it takes a value, and what it does with it; gives
 // the complaint about a bad value, or nothing.
-struct OptionSpec {
+struct Option {
     char letter = 0;  // 0: the long name only
     std::string_view name;
     bool takes_value = false;
@@ -35,7 +35,7 @@ struct ParsedCommandLine {
     bool list = false;
     std::optional<std::string> error;  // the first thing wrong, said as one line
 };
-ParsedCommandLine parse_command_line(std::span<const OptionSpec> options,
+ParsedCommandLine parse_command_line(std::span<const Option> options,
                                      std::span<const char* const> arguments);
 
 enum class Flow { kSoft, kHard, kNone };
@@ -63,7 +63,7 @@ struct LineOptions {
 };
 
 // The options both programs take for their line.
-void add_line_options(std::vector<OptionSpec>& options, LineOptions& line);
+void add_line_options(std::vector<Option>& options, LineOptions& line);
 
 // The value parsers, each giving nothing for a value it does not take.
 std::optional<std::uint32_t> parse_count(std::string_view text, std::uint32_t lowest,

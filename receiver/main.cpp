@@ -203,8 +203,8 @@ int main(int argc, char* argv[]) {
     prepare_console();
     ProcessSignals::install();
     ReceiverOptions options;
-    const auto specs = receiver_option_specs(options);
-    const auto command_line = cli::parse_command_line(specs, argc, argv);
+    const auto option_table = receiver_option_table(options);
+    const auto command_line = cli::parse_command_line(option_table, argc, argv);
     if (const auto status = cli::answer_without_running(kProgram, command_line)) {
         return *status;
     }

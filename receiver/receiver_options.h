@@ -18,6 +18,6 @@ struct ReceiverOptions {
     bool timestamps = false;                   // the time index beside the capture
 };
 
-std::vector<cli::OptionSpec> receiver_option_specs(ReceiverOptions& options);
+std::vector<cli::Option> receiver_option_table(ReceiverOptions& options);
 
 }  // namespace zentavol

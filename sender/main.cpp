@@ -48,8 +48,8 @@ std::FILE* open_data_file(const char* path) {
 int main(int argc, char* argv[]) {
     prepare_console();
     SenderOptions options;
-    const auto specs = sender_option_specs(options);
-    const auto command_line = cli::parse_command_line(specs, argc, argv);
+    const auto option_table = sender_option_table(options);
+    const auto command_line = cli::parse_command_line(option_table, argc, argv);
     if (const auto status = cli::answer_without_running(kProgram, command_line)) {
         return *status;
     }

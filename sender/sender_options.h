@@ -13,6 +13,6 @@ struct SenderOptions {
     std::chrono::milliseconds line_delay{1000};  // after each record has gone out
 };
 
-std::vector<cli::OptionSpec> sender_option_specs(SenderOptions& options);
+std::vector<cli::Option> sender_option_table(SenderOptions& options);
 
 }  // namespace zentavol

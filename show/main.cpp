@@ -52,7 +52,7 @@ void note(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-std::vector<cli::OptionSpec> show_option_specs(ShowOptions& options) {
+std::vector<cli::Option> show_option_table(ShowOptions& options) {
     const auto flag = [](bool& target) {
         return [&target](std::string_view) {
             target = true;
@@ -94,8 +94,8 @@ int main(int argc, char* argv[]) {
     prepare_console();
     use_binary_mode(stdout);  // LF line ends on every platform
     ShowOptions options;
-    const auto specs = show_option_specs(options);
-    auto command_line = cli::parse_command_line(specs, argc, argv);
+    const auto option_table = show_option_table(options);
+    auto command_line = cli::parse_command_line(option_table, argc, argv);
     if (!command_line.error && command_line.list) {
         command_line.error = "unknown option \"--list\"";
     }

@@ -163,6 +163,26 @@ class Qmp:
             seen = seen or message.get("event") == wait_event
 
 
+def start_machine(kernel, initrd, append, memory_mib, sock, console_log, adapter=True):
+    """The emulated machine both guest tiers boot: console on ttyS0, a 16550 far end on ttyS1,
+    the control line on ttyS2, an xHCI controller with the FTDI adapter's far end (plugged in at
+    power-on or not), and QMP for plugging."""
+    return subprocess.Popen([
+        "qemu-system-x86_64", "-M", "pc", "-m", str(memory_mib), "-nodefaults",
+        "-no-user-config", "-display", "none", "-no-reboot", "-accel", "tcg", "-cpu", "max",
+        "-kernel", kernel, "-initrd", initrd, "-append", append,
+        "-chardev", f"file,id=con,path={console_log}", "-serial", "chardev:con",
+        "-chardev", f"socket,id=uart,path={sock['uart']},server=on,wait=off",
+        "-serial", "chardev:uart",
+        "-chardev", f"socket,id=ctl,path={sock['ctl']},server=on,wait=off",
+        "-serial", "chardev:ctl",
+        "-device", "qemu-xhci,id=xhci",
+        "-chardev", f"socket,id=usb,path={sock['usb']},server=on,wait=off",
+        *(["-device", adapter] if adapter else []),
+        "-qmp", f"unix:{sock['qmp']},server=on,wait=off",
+    ], stdin=subprocess.DEVNULL)
+
+
 def report(results, expected, tier, started, work):
     """One line a check, the tier's time, and the guest's console when a check failed; gives
     the exit status. The work folder goes."""
@@ -192,21 +212,8 @@ def main():
         initrd = build_initramfs(work, static_bin, modules)
         sock = {name: os.path.join(work, name) for name in ("uart", "ctl", "usb", "qmp")}
         console_log = os.path.join(work, "console.log")
-        qemu = subprocess.Popen([
-            "qemu-system-x86_64", "-M", "pc", "-m", "256", "-nodefaults", "-no-user-config",
-            "-display", "none", "-no-reboot", "-accel", "tcg", "-cpu", "max",
-            "-kernel", kernel, "-initrd", initrd,
-            "-append", "console=ttyS0 panic=-1 quiet",
-            "-chardev", f"file,id=con,path={console_log}", "-serial", "chardev:con",
-            "-chardev", f"socket,id=uart,path={sock['uart']},server=on,wait=off",
-            "-serial", "chardev:uart",
-            "-chardev", f"socket,id=ctl,path={sock['ctl']},server=on,wait=off",
-            "-serial", "chardev:ctl",
-            "-device", "qemu-xhci,id=xhci",
-            "-chardev", f"socket,id=usb,path={sock['usb']},server=on,wait=off",
-            "-device", "usb-serial,id=ser0,bus=xhci.0,chardev=usb",
-            "-qmp", f"unix:{sock['qmp']},server=on,wait=off",
-        ], stdin=subprocess.DEVNULL)
+        qemu = start_machine(kernel, initrd, "console=ttyS0 panic=-1 quiet", 256, sock,
+                             console_log, "usb-serial,id=ser0,bus=xhci.0,chardev=usb")
         uart = FarEnd(connect(sock["uart"]))
         usb = FarEnd(connect(sock["usb"]))
         qmp = Qmp(sock["qmp"])

@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run import FarEnd, Qmp, connect, line_safe, report  # noqa: E402  (the busybox machine's helpers)
+from run import FarEnd, Qmp, connect, line_safe, report, start_machine  # noqa: E402  (the busybox machine's helpers)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CACHE = os.environ.get("ZENTAVOL_GUEST_CACHE", "/var/cache/zentavol-tests")
@@ -129,25 +129,12 @@ def boot(work, kernel_path, initrd, adapter_at_boot, results):
         if os.path.exists(path):
             os.remove(path)
     console_log = os.path.join(work, "console.log")
-    adapter = ["-device", "usb-serial," + ",".join(
-        f"{k}={v}" for k, v in ADAPTER.items() if k != "driver")] if adapter_at_boot else []
+    adapter = "usb-serial," + ",".join(f"{k}={v}" for k, v in ADAPTER.items() if k != "driver")
     started = time.monotonic()
-    qemu = subprocess.Popen([
-        "qemu-system-x86_64", "-M", "pc", "-m", "768", "-nodefaults", "-no-user-config",
-        "-display", "none", "-no-reboot", "-accel", "tcg", "-cpu", "max",
-        "-kernel", kernel_path, "-initrd", initrd,
-        "-append", "console=ttyS0 rdinit=/lib/systemd/systemd panic=-1 quiet "
-                   "systemd.show_status=0",
-        "-chardev", f"file,id=con,path={console_log}", "-serial", "chardev:con",
-        "-chardev", f"socket,id=uart,path={sock['uart']},server=on,wait=off",
-        "-serial", "chardev:uart",
-        "-chardev", f"socket,id=ctl,path={sock['ctl']},server=on,wait=off",
-        "-serial", "chardev:ctl",
-        "-device", "qemu-xhci,id=xhci",
-        "-chardev", f"socket,id=usb,path={sock['usb']},server=on,wait=off",
-        *adapter,
-        "-qmp", f"unix:{sock['qmp']},server=on,wait=off",
-    ], stdin=subprocess.DEVNULL)
+    qemu = start_machine(kernel_path, initrd,
+                         "console=ttyS0 rdinit=/lib/systemd/systemd panic=-1 quiet "
+                         "systemd.show_status=0", 768, sock, console_log,
+                         adapter if adapter_at_boot else None)
     try:
         uart = FarEnd(connect(sock["uart"]))
         usb = FarEnd(connect(sock["usb"]))

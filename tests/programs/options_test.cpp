@@ -382,7 +382,7 @@ TEST(CommandLineOptions, HelpListsEveryOptionWithAnExample) {
         {kReceiver,
          {"--baudrate", "--databits", "--parity", "--stopbits", "--flow", "--output", "--quiet",
           "--wait", "--help", "--version", "--list", "default"},
-         "zentavol -b 115200 -f none /dev/ttyACM0"},
+         "zentavol -b 115200 -f none "},
         {kSender,
          {"--baudrate", "--databits", "--parity", "--stopbits", "--flow", "--line-delay", "--help",
           "--version", "--list", "default"},

@@ -36,7 +36,7 @@ class LocalZone : public ::testing::Test {
 
 TEST(IndexReading, UnreadableLinesAreSkippedAndCountedUnknownEventsLeftOut) {
     const std::string text =
-        "2026-12-11T14:00:00.000000Z\t0\topen\t/dev/ttyS0\t9600 8 none 1 soft\n"
+        "2026-12-11T14:00:00.000000Z\t0\topen\tCOM3\t9600 8 none 1 soft\n"
         "2026-12-11T14:00:01.000000Z\t0\tdata\n"
         "2026-12-11T14:00:02.000000Z\t10\tsparkle\tfrom a later version\n"
         "not an entry\n"
@@ -51,7 +51,7 @@ TEST(IndexReading, UnreadableLinesAreSkippedAndCountedUnknownEventsLeftOut) {
     EXPECT_EQ(index.unreadable, 6u);
     ASSERT_EQ(index.entries.size(), 4u);
     EXPECT_EQ(index.entries[0].event, Event::kOpen);
-    EXPECT_EQ(index.entries[0].detail, "/dev/ttyS0\t9600 8 none 1 soft");
+    EXPECT_EQ(index.entries[0].detail, "COM3\t9600 8 none 1 soft");
     EXPECT_EQ(index.entries[1].time, at(14, 0, 1));
     EXPECT_EQ(index.entries[2].offset, 50u);
     EXPECT_EQ(index.entries[3].event, Event::kLost);

@@ -30,8 +30,8 @@ TEST(TimeIndex, LinesAreTabSeparatedWithUtcMicrosecondsAndLfAlone) {
     EXPECT_EQ(format_index_time(utc(0, 0, 0, 7)), "2026-12-11T00:00:00.000007Z");
     EXPECT_EQ(index_line(utc(14, 35, 23, 5), 1234, "data"),
               "2026-12-11T14:35:23.000005Z\t1234\tdata\n");
-    EXPECT_EQ(index_line(utc(9, 0, 0, 0), 0, "open", "/dev/ttyUSB0\t9600 8 none 1 soft"),
-              "2026-12-11T09:00:00.000000Z\t0\topen\t/dev/ttyUSB0\t9600 8 none 1 soft\n");
+    EXPECT_EQ(index_line(utc(9, 0, 0, 0), 0, "open", "COM3\t9600 8 none 1 soft"),
+              "2026-12-11T09:00:00.000000Z\t0\topen\tCOM3\t9600 8 none 1 soft\n");
 }
 
 TEST(TimeIndex, ADataEntryStartsAfterTenQuietCharacterTimesAndOnceASecondInAStream) {

@@ -27,9 +27,9 @@ void expect(const char* field, unsigned long got, unsigned long wanted) {
 
 int show_configured_block(int argc, char* argv[]) {
     zentavol::cli::LineOptions line;
-    std::vector<zentavol::cli::OptionSpec> specs;
-    zentavol::cli::add_line_options(specs, line);
-    const auto command_line = zentavol::cli::parse_command_line(specs, argc, argv);
+    std::vector<zentavol::cli::Option> option_table;
+    zentavol::cli::add_line_options(option_table, line);
+    const auto command_line = zentavol::cli::parse_command_line(option_table, argc, argv);
     if (command_line.error || command_line.operands.empty()) {
         std::puts("usage control_block_test [PORT LINE-OPTIONS...]");
         return 2;
